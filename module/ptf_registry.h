@@ -1,0 +1,296 @@
+// Registration rows and the kernel convention of the _loamara ufuncs.
+//
+// Every ufunc of the module is one row of the registration table
+// (module/ptf_table.cpp).  A row carries the ufunc's name, its numbers of
+// inputs and outputs, the codes of its operand types and two inner loops:
+// a strided loop and a contiguous loop.  Both loops are made by the templates
+// below from one per-element kernel, so that they evaluate the same formula
+// operation for operation and cannot diverge.
+//
+// Kernel convention.  A family source file (ptf/models/*.cpp or
+// ptf/regressions/*.cpp) writes each formula as a struct
+//
+//     struct Saxton2006 {
+//         static constexpr int nin = 3, nout = 10;
+//         static inline void eval(const double* x, double* y) { ... }
+//     };
+//
+// where eval reads the nin input values of one element from x[0..nin-1] and
+// writes its nout outputs to y[0..nout-1].  A kernel with a value that is
+// the same for every element (Weber et al. 2020) may compute it once per
+// call that has elements: it declares `struct call_state`, a function
+// `static call_state begin_call()` and takes the state as a third argument,
+// `eval(x, y, state)`.  A kernel whose inputs are not
+// float64 declares `using in_type = ...;` (the texture-class index of Clapp
+// and Hornberger 1978 is the only one: uint32).  eval is a pure function:
+// no state, no allocation, no locks, no interpreter calls, no error.
+//
+// The family file then makes the row's two loops with
+//
+//     PTF_LOOPS(calc_ptf_saxton2006, 3, 10, Saxton2006)
+//
+// which checks the counts against the kernel and defines the functions the
+// registration row refers to.  A row whose counts disagree with its kernel
+// does not link.
+#ifndef LOAMARA_PTF_REGISTRY_H
+#define LOAMARA_PTF_REGISTRY_H
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#ifndef NPY_NO_DEPRECATED_API
+#define NPY_NO_DEPRECATED_API NPY_2_0_API_VERSION
+#endif
+#ifndef NPY_TARGET_VERSION
+#define NPY_TARGET_VERSION NPY_2_0_API_VERSION
+#endif
+#define PY_ARRAY_UNIQUE_SYMBOL loamara_ARRAY_API
+#define PY_UFUNC_UNIQUE_SYMBOL loamara_UFUNC_API
+#ifndef LOAMARA_DEFINE_API_TABLES
+#define NO_IMPORT_ARRAY
+#define NO_IMPORT_UFUNC
+#endif
+#include <numpy/ndarraytypes.h>
+#include <numpy/arrayobject.h>
+#include <numpy/ufuncobject.h>
+#include <numpy/dtype_api.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <type_traits>
+
+namespace ptf {
+
+// Operand type codes, turned into NumPy DType classes at registration.
+enum PtfType : std::uint8_t {
+    kF64 = 0,  // float64, PyArray_DoubleDType (the default of every operand)
+    kU32 = 1,  // uint32, PyArray_UInt32DType
+};
+
+// nin is at most 13 and nout at most 12; no row has more than 17 operands.
+constexpr int kMaxOperands = 17;
+
+// NumPy's strided-loop signature.
+using PtfLoop = int (*)(PyArrayMethod_Context*, char* const*, const npy_intp*,
+                        const npy_intp*, NpyAuxData*);
+
+// One row of the registration table.
+struct PtfUfuncEntry {
+    const char* name;                    // ufunc, loop and attribute name
+    int nin;                             // 1 to 13
+    int nout;                            // 1 to 12
+    std::uint8_t types[kMaxOperands];    // PtfType codes, inputs then outputs
+    PtfLoop strided;                     // NPY_METH_strided_loop
+    PtfLoop contiguous;                  // NPY_METH_contiguous_loop
+};
+
+// The table, in registration order, and its length.
+extern const PtfUfuncEntry kPtfTable[];
+extern const int kPtfTableSize;
+
+// Creates one ufunc per row and adds it to the module.  Returns 0, or -1 with
+// the exception of the failing NumPy or interpreter call set; the caller then
+// releases the module (and with it every ufunc already added).
+int ptf_register_all(PyObject* module);
+
+// Input element type of a kernel: double unless it declares in_type.
+template <class K, class = void>
+struct kernel_input {
+    using type = double;
+};
+template <class K>
+struct kernel_input<K, std::void_t<typename K::in_type>> {
+    using type = typename K::in_type;
+};
+
+// Per-call state of a kernel, if it declares one (see above).
+template <class K, class = void>
+struct kernel_call {
+    struct none {};
+    static none begin() { return none{}; }
+    template <class In>
+    static inline void eval(const In* x, double* y, none) { K::eval(x, y); }
+};
+template <class K>
+struct kernel_call<K, std::void_t<typename K::call_state>> {
+    static typename K::call_state begin() { return K::begin_call(); }
+    template <class In>
+    static inline void eval(const In* x, double* y,
+                            const typename K::call_state& st) {
+        K::eval(x, y, st);
+    }
+};
+
+// Strided loop: element i of operand k lies at data[k] + i * strides[k];
+// strides may be zero or negative.  All inputs of an element are read into
+// locals before any output of that element is written, so an output that
+// shares its memory with an input (in-place use) gives the same values.
+template <class K>
+int strided_loop(PyArrayMethod_Context*, char* const data[],
+                 const npy_intp dimensions[], const npy_intp strides[],
+                 NpyAuxData*) {
+    using In = typename kernel_input<K>::type;
+    constexpr int nin = K::nin;
+    constexpr int nout = K::nout;
+    const npy_intp n = dimensions[0];
+    if (n <= 0) {
+        return 0;
+    }
+    const auto state = kernel_call<K>::begin();
+    const char* ip[nin];
+    npy_intp is[nin];
+    char* op[nout];
+    npy_intp os[nout];
+    for (int k = 0; k < nin; ++k) {
+        ip[k] = data[k];
+        is[k] = strides[k];
+    }
+    for (int j = 0; j < nout; ++j) {
+        op[j] = data[nin + j];
+        os[j] = strides[nin + j];
+    }
+    for (npy_intp i = 0; i < n; ++i) {
+        In x[nin];
+        double y[nout];
+        for (int k = 0; k < nin; ++k) {
+            std::memcpy(&x[k], ip[k], sizeof(In));
+            ip[k] += is[k];
+        }
+        kernel_call<K>::eval(x, y, state);
+        for (int j = 0; j < nout; ++j) {
+            std::memcpy(op[j], &y[j], sizeof(double));
+            op[j] += os[j];
+        }
+    }
+    return 0;
+}
+
+// True if every output either coincides with an operand element for element
+// (in-place use) or lies apart from it, so that consecutive elements are
+// independent and may be evaluated together in vector registers.  NumPy
+// copies partially overlapping operands before calling a loop, so this holds
+// for every call it makes; anything else takes the element-by-element path.
+template <class In>
+inline bool elements_independent(char* const data[], int nin, int nout,
+                                 npy_intp n) {
+    const npy_intp in_bytes = n * static_cast<npy_intp>(sizeof(In));
+    const npy_intp out_bytes = n * static_cast<npy_intp>(sizeof(double));
+    for (int j = nin; j < nin + nout; ++j) {
+        const char* o = data[j];
+        for (int k = 0; k < nin + nout; ++k) {
+            if (k == j) {
+                continue;
+            }
+            const char* a = data[k];
+            const npy_intp a_bytes = k < nin ? in_bytes : out_bytes;
+            if (a == o && a_bytes == out_bytes) {
+                continue;
+            }
+            if (a < o + out_bytes && o < a + a_bytes) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+// One element of the contiguous loop: all inputs read, then all outputs
+// written.
+template <class K, class In, class State>
+[[gnu::always_inline]] inline void contiguous_element(
+    const In* const* ip, double* const* op, npy_intp i, const State& state) {
+    In x[K::nin];
+    double y[K::nout];
+    for (int k = 0; k < K::nin; ++k) {
+        x[k] = ip[k][i];
+    }
+    kernel_call<K>::eval(x, y, state);
+    for (int j = 0; j < K::nout; ++j) {
+        op[j][i] = y[j];
+    }
+}
+
+// Contiguous loop: every operand is packed, element i of operand k is the
+// i-th value of the array at data[k].  Same per-element operations as the
+// strided loop; when the elements are independent (always, for NumPy's
+// calls) the compiler may evaluate several consecutive elements at once in
+// vector registers, each lane rounding exactly as the scalar code does.
+template <class K>
+[[gnu::always_inline]] inline int contiguous_loop(
+    PyArrayMethod_Context*, char* const data[], const npy_intp dimensions[],
+    const npy_intp*, NpyAuxData*) {
+    using In = typename kernel_input<K>::type;
+    constexpr int nin = K::nin;
+    constexpr int nout = K::nout;
+    const npy_intp n = dimensions[0];
+    if (n <= 0) {
+        return 0;
+    }
+    const auto state = kernel_call<K>::begin();
+    const In* ip[nin];
+    double* op[nout];
+    for (int k = 0; k < nin; ++k) {
+        ip[k] = reinterpret_cast<const In*>(data[k]);
+    }
+    for (int j = 0; j < nout; ++j) {
+        op[j] = reinterpret_cast<double*>(data[nin + j]);
+    }
+    if (elements_independent<In>(data, nin, nout, n)) {
+#pragma GCC ivdep
+        for (npy_intp i = 0; i < n; ++i) {
+            contiguous_element<K>(ip, op, i, state);
+        }
+    } else {
+        for (npy_intp i = 0; i < n; ++i) {
+            contiguous_element<K>(ip, op, i, state);
+        }
+    }
+    return 0;
+}
+
+}  // namespace ptf
+
+// Names of the two loops of a row; the counts are part of the name, so that a
+// registration row and its kernel must agree on them to link.
+#define PTF_STRIDED(name, nin, nout) name##_##nin##_##nout##_strided
+#define PTF_CONTIGUOUS(name, nin, nout) name##_##nin##_##nout##_contiguous
+
+// The contiguous loops are compiled for several x86-64 vector extensions;
+// the best one the processor offers is chosen when the module is loaded.
+// None of them contracts or reorders floating-point operations.
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && \
+    defined(__linux__) && !defined(LOAMARA_NO_CLONES)
+#define PTF_VECTOR_CLONES \
+    __attribute__((target_clones("avx512f", "avx2", "default")))
+#else
+#define PTF_VECTOR_CLONES
+#endif
+
+#define PTF_DECLARE_LOOPS(name, nin, nout)                                   \
+    int PTF_STRIDED(name, nin, nout)(PyArrayMethod_Context*, char* const*,   \
+                                     const npy_intp*, const npy_intp*,       \
+                                     NpyAuxData*);                           \
+    int PTF_CONTIGUOUS(name, nin, nout)(PyArrayMethod_Context*,              \
+                                        char* const*, const npy_intp*,       \
+                                        const npy_intp*, NpyAuxData*);
+
+// Defines the strided and contiguous loops of one ufunc from its kernel.
+#define PTF_LOOPS(name, n_in, n_out, Kernel)                                 \
+    static_assert(Kernel::nin == (n_in) && Kernel::nout == (n_out),          \
+                  "operand counts of " #name " disagree with its kernel");   \
+    PTF_DECLARE_LOOPS(name, n_in, n_out)                                     \
+    int PTF_STRIDED(name, n_in, n_out)(PyArrayMethod_Context * c,            \
+                                       char* const* d, const npy_intp* n,    \
+                                       const npy_intp* s, NpyAuxData* a) {   \
+        return ::ptf::strided_loop<Kernel>(c, d, n, s, a);                   \
+    }                                                                        \
+    PTF_VECTOR_CLONES                                                        \
+    int PTF_CONTIGUOUS(name, n_in, n_out)(PyArrayMethod_Context * c,         \
+                                          char* const* d, const npy_intp* n, \
+                                          const npy_intp* s,                 \
+                                          NpyAuxData* a) {                   \
+        return ::ptf::contiguous_loop<Kernel>(c, d, n, s, a);                \
+    }
+
+#endif  // LOAMARA_PTF_REGISTRY_H

@@ -1,0 +1,134 @@
+"""Contract of every registered ufunc: registration, types, layouts, in-place
+use and empty calls.  Parametrized over the module's own ufuncs, so a family
+is covered the moment its rows are registered."""
+import numpy as np
+import pytest
+
+import _loamara
+from ptfcheck import (EXPECTED_ROWS, UINT32_INPUT, assert_same_bits,
+                      input_dtype, registered_names)
+
+NAMES = registered_names()
+
+
+@pytest.fixture(autouse=True)
+def quiet_fp():
+    # Random inputs leave the domain of some logarithms and powers.
+    with np.errstate(all="ignore"):
+        yield
+STANDARD_ATTRS = {"__name__", "__doc__", "__package__", "__loader__",
+                  "__spec__", "__file__"}
+
+
+def test_registration_order_and_counts():
+    built = set(NAMES)
+    expected = [row for row in EXPECTED_ROWS if row[0] in built]
+    assert [(n, getattr(_loamara, n).nin, getattr(_loamara, n).nout)
+            for n in NAMES] == expected
+
+
+def test_module_has_nothing_else():
+    assert _loamara.__doc__ is None
+    assert set(vars(_loamara)) - set(NAMES) <= STANDARD_ATTRS
+    for missing in ("calc_ptf_gunarathna2019_vwc1500_set2",
+                    "calc_ptf_lal1979_group_i_upper_plastic_limit_from_sand"):
+        assert not hasattr(_loamara, missing)
+
+
+@pytest.mark.parametrize("name", NAMES)
+def test_single_loop_with_row_types(name):
+    uf = getattr(_loamara, name)
+    assert uf.__name__ == name
+    assert uf.identity is None
+    assert uf.ntypes == 0 and uf.types == []  # no legacy loops
+    ins = (np.dtype(input_dtype(name)),) * uf.nin
+    resolved = uf.resolve_dtypes(ins + (None,) * uf.nout)
+    assert resolved == ins + (np.dtype(np.float64),) * uf.nout
+    other = np.dtype(np.float64 if name in UINT32_INPUT else np.uint32)
+    with pytest.raises(TypeError):
+        uf.resolve_dtypes((other,) * uf.nin + (None,) * uf.nout)
+
+
+def random_inputs(name, n, rng):
+    uf = getattr(_loamara, name)
+    if name in UINT32_INPUT:
+        return [rng.integers(0, 16, n).astype(np.uint32)]
+    # Positive values of a plausible size keep most formulas finite; NaN
+    # results are compared bit for bit like any other value.
+    return [rng.uniform(0.05, 60.0, n) for _ in range(uf.nin)]
+
+
+def as_tuple(res):
+    return res if isinstance(res, tuple) else (res,)
+
+
+@pytest.mark.parametrize("name", NAMES)
+def test_layouts_agree_bit_for_bit(name):
+    uf = getattr(_loamara, name)
+    rng = np.random.default_rng(abs(hash(name)) % 2**32)
+    n = 37
+    xs = random_inputs(name, n, rng)
+    ref = as_tuple(uf(*xs))
+
+    # Every second element, inputs and outputs.
+    wide = [np.repeat(x, 2) for x in xs]
+    outs = tuple(np.full(2 * n, -1.0) for _ in range(uf.nout))
+    got = as_tuple(uf(*[w[::2] for w in wide], out=tuple(o[::2] for o in outs)))
+    for g, r, o in zip(got, ref, outs):
+        assert_same_bits(g, r)
+        assert np.all(o[1::2] == -1.0)  # nothing written between elements
+
+    # Negative strides.
+    got = as_tuple(uf(*[x[::-1] for x in xs]))
+    for g, r in zip(got, ref):
+        assert_same_bits(g[::-1], r)
+
+    # A broadcast (zero-stride) first input against a materialised copy.
+    first = xs[0][:1]
+    bcast = as_tuple(uf(first, *xs[1:])) if uf.nin > 1 else as_tuple(
+        uf(np.broadcast_to(first, (n,))))
+    full = as_tuple(uf(np.repeat(first, n), *xs[1:]))
+    for g, r in zip(bcast, full):
+        assert_same_bits(g, r)
+
+    # 2-D, Fortran order and a large call.
+    grid = [np.asfortranarray(np.resize(x, (5, 7))) for x in xs]
+    got2 = as_tuple(uf(*grid))
+    for g, x_out in zip(got2, as_tuple(uf(*[np.ascontiguousarray(a) for a in grid]))):
+        assert_same_bits(g, x_out)
+    big = [np.resize(x, 20001) for x in xs]
+    for g, r in zip(as_tuple(uf(*big)), ref):
+        assert_same_bits(g[:n], r)
+
+
+@pytest.mark.parametrize("name", [n for n in NAMES if n not in UINT32_INPUT])
+def test_in_place_equals_fresh_output(name):
+    uf = getattr(_loamara, name)
+    rng = np.random.default_rng(7)
+    xs = random_inputs(name, 50, rng)
+    fresh = as_tuple(uf(*xs))
+    work = [x.copy() for x in xs]
+    # Output j overwrites input j (as far as there are inputs).
+    outs = tuple(work[j] if j < uf.nin else np.empty(50) for j in range(uf.nout))
+    got = as_tuple(uf(*work, out=outs))
+    for j, (g, r) in enumerate(zip(got, fresh)):
+        assert_same_bits(g, r)
+        if j < uf.nin:
+            assert g is work[j]
+    # Every output on the first input.
+    work = [x.copy() for x in xs]
+    got = uf(*work, out=(work[0],) * 1) if uf.nout == 1 else None
+    if got is not None:
+        assert_same_bits(got, fresh[0])
+
+
+@pytest.mark.parametrize("name", NAMES)
+def test_zero_length(name):
+    uf = getattr(_loamara, name)
+    dt = input_dtype(name)
+    res = as_tuple(uf(*[np.empty(0, dtype=dt)] * uf.nin))
+    assert len(res) == uf.nout
+    for r in res:
+        assert r.shape == (0,) and r.dtype == np.float64
+    res = as_tuple(uf(*[np.empty((3, 0), dtype=dt)] * uf.nin))
+    assert all(r.shape == (3, 0) for r in res)
