@@ -25,6 +25,9 @@ def test_registration_order_and_counts():
     expected = [row for row in EXPECTED_ROWS if row[0] in built]
     assert [(n, getattr(_loamara, n).nin, getattr(_loamara, n).nout)
             for n in NAMES] == expected
+    assert len(NAMES) == 176
+    assert NAMES[0] == "calc_ptf_ahuja1984"
+    assert NAMES[-1] == "calc_ptf_zhao2016_m2_6"
 
 
 def test_module_has_nothing_else():
