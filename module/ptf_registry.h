@@ -122,10 +122,82 @@ struct kernel_call<K, std::void_t<typename K::call_state>> {
     }
 };
 
+// One element: all nin inputs of element i read, the kernel evaluated, all
+// nout outputs of element i written.  Both loop forms are built from this.
+template <class K, class In, class State>
+[[gnu::always_inline]] inline void eval_element(const In* const* ip,
+                                                double* const* op, npy_intp i,
+                                                const State& state) {
+    In x[K::nin];
+    double y[K::nout];
+    for (int k = 0; k < K::nin; ++k) {
+        x[k] = ip[k][i];
+    }
+    kernel_call<K>::eval(x, y, state);
+    for (int j = 0; j < K::nout; ++j) {
+        op[j][i] = y[j];
+    }
+}
+
+// Byte range [lo, hi) of n elements of `size` bytes at p, stride s.
+inline void operand_span(const char* p, npy_intp s, npy_intp n, npy_intp size,
+                         const char*& lo, const char*& hi) {
+    if (s >= 0) {
+        lo = p;
+        hi = p + s * (n - 1) + size;
+    } else {
+        lo = p + s * (n - 1);
+        hi = p + size;
+    }
+}
+
+// True if the n elements of the call are independent of each other: every
+// output either coincides with another operand element for element (same
+// address, same non-zero stride: in-place use) or shares no byte with it.
+// Then the elements may be evaluated in groups, several at once in vector
+// registers, with the same result as one after the other.  NumPy copies
+// partially overlapping operands before it calls a loop, so this holds for
+// its ordinary calls; a reduction (output and first input at one address
+// with stride 0) and anything else take the element-by-element path.
+template <class In>
+inline bool elements_independent(char* const data[], const npy_intp strides[],
+                                 int nin, int nout, npy_intp n) {
+    if (n <= 1) {
+        return true;
+    }
+    const npy_intp in_size = static_cast<npy_intp>(sizeof(In));
+    const npy_intp out_size = static_cast<npy_intp>(sizeof(double));
+    for (int j = nin; j < nin + nout; ++j) {
+        const npy_intp so = strides[j];
+        if (so == 0) {
+            return false;
+        }
+        const char *olo, *ohi;
+        operand_span(data[j], so, n, out_size, olo, ohi);
+        for (int k = 0; k < nin + nout; ++k) {
+            if (k == j) {
+                continue;
+            }
+            const npy_intp size = k < nin ? in_size : out_size;
+            if (data[k] == data[j] && strides[k] == so && size == out_size) {
+                continue;
+            }
+            const char *lo, *hi;
+            operand_span(data[k], strides[k], n, size, lo, hi);
+            if (lo < ohi && olo < hi) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
 // Strided loop: element i of operand k lies at data[k] + i * strides[k];
-// strides may be zero or negative.  All inputs of an element are read into
-// locals before any output of that element is written, so an output that
-// shares its memory with an input (in-place use) gives the same values.
+// strides may be zero or negative.  When the elements are independent the
+// loop gathers blocks of elements into local packed buffers, evaluates them
+// there like the contiguous loop (so the compiler may vectorise), and
+// scatters the outputs; all inputs of an element are still read before any
+// of its outputs is written.  Otherwise it goes element by element.
 template <class K>
 int strided_loop(PyArrayMethod_Context*, char* const data[],
                  const npy_intp dimensions[], const npy_intp strides[],
@@ -138,77 +210,54 @@ int strided_loop(PyArrayMethod_Context*, char* const data[],
         return 0;
     }
     const auto state = kernel_call<K>::begin();
-    const char* ip[nin];
-    npy_intp is[nin];
-    char* op[nout];
-    npy_intp os[nout];
+    if (!elements_independent<In>(data, strides, nin, nout, n)) {
+        for (npy_intp i = 0; i < n; ++i) {
+            In x[nin];
+            double y[nout];
+            for (int k = 0; k < nin; ++k) {
+                std::memcpy(&x[k], data[k] + i * strides[k], sizeof(In));
+            }
+            kernel_call<K>::eval(x, y, state);
+            for (int j = 0; j < nout; ++j) {
+                std::memcpy(data[nin + j] + i * strides[nin + j], &y[j],
+                            sizeof(double));
+            }
+        }
+        return 0;
+    }
+    constexpr npy_intp kBlock = 64;
+    In xb[nin][kBlock];
+    double yb[nout][kBlock];
+    const In* ip[nin];
+    double* op[nout];
     for (int k = 0; k < nin; ++k) {
-        ip[k] = data[k];
-        is[k] = strides[k];
+        ip[k] = xb[k];
     }
     for (int j = 0; j < nout; ++j) {
-        op[j] = data[nin + j];
-        os[j] = strides[nin + j];
+        op[j] = yb[j];
     }
-    for (npy_intp i = 0; i < n; ++i) {
-        In x[nin];
-        double y[nout];
+    for (npy_intp i0 = 0; i0 < n; i0 += kBlock) {
+        const npy_intp m = n - i0 < kBlock ? n - i0 : kBlock;
         for (int k = 0; k < nin; ++k) {
-            std::memcpy(&x[k], ip[k], sizeof(In));
-            ip[k] += is[k];
+            const char* p = data[k] + i0 * strides[k];
+            const npy_intp s = strides[k];
+            for (npy_intp i = 0; i < m; ++i) {
+                std::memcpy(&xb[k][i], p + i * s, sizeof(In));
+            }
         }
-        kernel_call<K>::eval(x, y, state);
+#pragma GCC ivdep
+        for (npy_intp i = 0; i < m; ++i) {
+            eval_element<K>(ip, op, i, state);
+        }
         for (int j = 0; j < nout; ++j) {
-            std::memcpy(op[j], &y[j], sizeof(double));
-            op[j] += os[j];
+            char* p = data[nin + j] + i0 * strides[nin + j];
+            const npy_intp s = strides[nin + j];
+            for (npy_intp i = 0; i < m; ++i) {
+                std::memcpy(p + i * s, &yb[j][i], sizeof(double));
+            }
         }
     }
     return 0;
-}
-
-// True if every output either coincides with an operand element for element
-// (in-place use) or lies apart from it, so that consecutive elements are
-// independent and may be evaluated together in vector registers.  NumPy
-// copies partially overlapping operands before calling a loop, so this holds
-// for every call it makes; anything else takes the element-by-element path.
-template <class In>
-inline bool elements_independent(char* const data[], int nin, int nout,
-                                 npy_intp n) {
-    const npy_intp in_bytes = n * static_cast<npy_intp>(sizeof(In));
-    const npy_intp out_bytes = n * static_cast<npy_intp>(sizeof(double));
-    for (int j = nin; j < nin + nout; ++j) {
-        const char* o = data[j];
-        for (int k = 0; k < nin + nout; ++k) {
-            if (k == j) {
-                continue;
-            }
-            const char* a = data[k];
-            const npy_intp a_bytes = k < nin ? in_bytes : out_bytes;
-            if (a == o && a_bytes == out_bytes) {
-                continue;
-            }
-            if (a < o + out_bytes && o < a + a_bytes) {
-                return false;
-            }
-        }
-    }
-    return true;
-}
-
-// One element of the contiguous loop: all inputs read, then all outputs
-// written.
-template <class K, class In, class State>
-[[gnu::always_inline]] inline void contiguous_element(
-    const In* const* ip, double* const* op, npy_intp i, const State& state) {
-    In x[K::nin];
-    double y[K::nout];
-    for (int k = 0; k < K::nin; ++k) {
-        x[k] = ip[k][i];
-    }
-    kernel_call<K>::eval(x, y, state);
-    for (int j = 0; j < K::nout; ++j) {
-        op[j][i] = y[j];
-    }
 }
 
 // Contiguous loop: every operand is packed, element i of operand k is the
@@ -230,20 +279,23 @@ template <class K>
     const auto state = kernel_call<K>::begin();
     const In* ip[nin];
     double* op[nout];
+    npy_intp packed[nin + nout];
     for (int k = 0; k < nin; ++k) {
         ip[k] = reinterpret_cast<const In*>(data[k]);
+        packed[k] = static_cast<npy_intp>(sizeof(In));
     }
     for (int j = 0; j < nout; ++j) {
         op[j] = reinterpret_cast<double*>(data[nin + j]);
+        packed[nin + j] = static_cast<npy_intp>(sizeof(double));
     }
-    if (elements_independent<In>(data, nin, nout, n)) {
+    if (elements_independent<In>(data, packed, nin, nout, n)) {
 #pragma GCC ivdep
         for (npy_intp i = 0; i < n; ++i) {
-            contiguous_element<K>(ip, op, i, state);
+            eval_element<K>(ip, op, i, state);
         }
     } else {
         for (npy_intp i = 0; i < n; ++i) {
-            contiguous_element<K>(ip, op, i, state);
+            eval_element<K>(ip, op, i, state);
         }
     }
     return 0;

@@ -1,4 +1,4 @@
-"""Ahuja et al. (1984), Aimrun and Amin (2009) and Jabro (1992)."""
+"""Ahuja (1984), Aimrun (2009) and Jabro (1992)."""
 import math
 
 import numpy as np

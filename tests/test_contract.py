@@ -69,7 +69,7 @@ def as_tuple(res):
 def test_layouts_agree_bit_for_bit(name):
     uf = getattr(_loamara, name)
     rng = np.random.default_rng(abs(hash(name)) % 2**32)
-    n = 37
+    n = 150  # two blocks of the strided loop and a remainder
     xs = random_inputs(name, n, rng)
     ref = as_tuple(uf(*xs))
 
@@ -135,3 +135,25 @@ def test_zero_length(name):
         assert r.shape == (0,) and r.dtype == np.float64
     res = as_tuple(uf(*[np.empty((3, 0), dtype=dt)] * uf.nin))
     assert all(r.shape == (3, 0) for r in res)
+
+
+TWO_TO_ONE = [n for n in NAMES
+              if getattr(_loamara, n).nin == 2 and getattr(_loamara, n).nout == 1]
+
+
+@pytest.mark.parametrize("name", TWO_TO_ONE)
+def test_reduce_and_accumulate_fold_element_by_element(name):
+    # A reduction feeds each element's output back as the next element's
+    # first input through a zero-stride operand: the loops must not group
+    # such elements.
+    uf = getattr(_loamara, name)
+    x = np.random.default_rng(5).uniform(0.2, 0.6, 300)
+    acc = x[0]
+    expected = [acc]
+    for v in x[1:]:
+        acc = uf(np.float64(acc), np.float64(v))
+        expected.append(acc)
+    assert_same_bits(uf.accumulate(x), expected)
+    assert_same_bits(uf.reduce(x), expected[-1])
+    assert_same_bits(uf.reduce(np.stack([x, x[::-1]]), axis=1),
+                     [expected[-1], uf.reduce(x[::-1])])

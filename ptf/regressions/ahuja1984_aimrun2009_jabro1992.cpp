@@ -1,5 +1,5 @@
-// Saturated hydraulic conductivity after Ahuja et al. (1984), Aimrun and
-// Amin (2009) and Jabro (1992).
+// Saturated hydraulic conductivity after Ahuja (1984), Aimrun (2009) and
+// Jabro (1992).
 //
 // Each expression is evaluated in the order written, every operation rounded
 // to double; conversions to per-second rates multiply by a stored reciprocal.
@@ -7,7 +7,7 @@
 
 namespace {
 
-// Ahuja et al. (1984): K = B * (porosity - theta33)^n.
+// Ahuja (1984): K = B * (porosity - theta33)^n.
 // Inputs: total porosity (volume fraction), water content at 33 kPa (same
 // unit), coefficient B (unit of the result), exponent n (dimensionless).
 struct Ahuja1984 {
@@ -19,7 +19,7 @@ struct Ahuja1984 {
     }
 };
 
-// Aimrun and Amin (2009): ln K (per day) is linear in x2 and x3 and in the
+// Aimrun (2009): ln K (per day) is linear in x2 and x3 and in the
 // natural logarithms of all four predictors; converted to a per-second rate
 // by multiplying with the double nearest to 1/86400.
 struct Aimrun2009 {
