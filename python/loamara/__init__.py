@@ -1,0 +1,25 @@
+"""loamara: soil pedotransfer functions as NumPy ufuncs.
+
+The ufuncs themselves live in the extension module ``_loamara`` and are
+reachable here under the same names (``loamara.calc_ptf_saxton2006`` is
+``_loamara.calc_ptf_saxton2006``).  On top of them this package offers
+
+* :func:`catalog` and :func:`lookup`: the publication, inputs and outputs
+  (names, units, meanings) of every ufunc;
+* :func:`estimate`: calls with named inputs, for NumPy, pandas, dask and
+  xarray data;
+* :func:`parallel_apply`: any ufunc over large arrays, in chunks on all
+  cores, bit for bit equal to one call;
+* the ``loamara`` command line (``list``, ``describe``, ``run``, ``demo``).
+"""
+from ._catalog import PTF as PTF
+from ._catalog import Quantity as Quantity
+from ._catalog import UnknownPTFError as UnknownPTFError
+from ._catalog import catalog as catalog
+from ._catalog import lookup as lookup
+from ._estimate import Result as Result
+from ._estimate import estimate as estimate
+from ._ufuncs import *  # noqa: F403  (the 176 ufuncs of _loamara)
+from .parallel import parallel_apply as parallel_apply
+
+__version__ = "0.1.0"

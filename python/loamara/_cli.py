@@ -1,0 +1,192 @@
+"""The ``loamara`` command line (also ``python -m loamara``).
+
+    loamara list [--output TEXT] [--publication TEXT]
+    loamara describe NAME
+    loamara run NAME INPUT.csv -o OUTPUT.csv [--map COLUMN=INPUT ...]
+    loamara demo
+
+Exit status: 0 on success, 1 for bad data or an unknown name, 2 for a
+malformed command line.
+"""
+from __future__ import annotations
+
+import argparse
+import os
+import shutil
+import sys
+import textwrap
+from collections.abc import Sequence
+from pathlib import Path
+
+from ._catalog import PTF, UnknownPTFError, catalog, lookup
+from ._format import quantity_lines
+from ._run import DEFAULT_CHUNK_ROWS, RunError, progress_wanted, run_csv
+
+
+def _width() -> int:
+    return max(60, min(shutil.get_terminal_size((100, 24)).columns, 120))
+
+
+def _matches(p: PTF, output: str | None, publication: str | None) -> bool:
+    if output:
+        key = output.lower()
+        if not any(key in f"{q.name} {q.meaning} {q.unit}".lower()
+                   for q in p.outputs):
+            return False
+    if publication:
+        key = publication.lower()
+        if key not in f"{p.publication} {p.family}".lower():
+            return False
+    return True
+
+
+def cmd_list(args: argparse.Namespace) -> int:
+    found = [p for p in catalog()
+             if _matches(p, args.output, args.publication)]
+    if not found:
+        print("no pedotransfer function matches", file=sys.stderr)
+        return 1
+    wn = max(len(p.name) for p in found)
+    for p in found:
+        outs = ", ".join(p.output_names)
+        print(f"{p.name:<{wn}}  {p.publication}: {p.nin} in -> {outs}")
+    return 0
+
+
+def describe_text(p: PTF, width: int = 100) -> str:
+    """The full description of one function, as ``loamara describe``
+    prints it."""
+    wrap = textwrap.TextWrapper(width=width, initial_indent="  ",
+                                subsequent_indent="  ")
+    lines = [p.name, wrap.fill(f"{p.publication}. {p.summary}"), "",
+             "Call:", f"  _loamara.{p.signature()}",
+             f"  {p.estimate_call()}", "", "Inputs:"]
+    lines += quantity_lines(p.inputs, width)
+    lines += ["", "Outputs:"]
+    lines += quantity_lines(p.outputs, width)
+    if p.notes:
+        lines += ["", "Notes:"]
+        note_wrap = textwrap.TextWrapper(width=width, initial_indent="  - ",
+                                         subsequent_indent="    ")
+        lines += [note_wrap.fill(n) for n in p.notes]
+    return "\n".join(lines) + "\n"
+
+
+def cmd_describe(args: argparse.Namespace) -> int:
+    sys.stdout.write(describe_text(lookup(args.name), _width()))
+    return 0
+
+
+def _mapping(items: Sequence[str]) -> dict[str, str]:
+    out: dict[str, str] = {}
+    for item in items:
+        column, sep, inp = item.partition("=")
+        if not sep or not column.strip() or not inp.strip():
+            raise RunError(f"--map {item!r}: expected COLUMN=INPUT")
+        inp = inp.strip()
+        if inp in out:
+            raise RunError(f"--map: input {inp!r} is mapped twice")
+        out[inp] = column.strip()
+    return out
+
+
+def cmd_run(args: argparse.Namespace) -> int:
+    p = lookup(args.name)
+    rows = run_csv(p, Path(args.input), Path(args.output),
+                   mapping=_mapping(args.map), prefix=args.prefix,
+                   chunk_rows=args.chunk_size, delimiter=args.delimiter,
+                   progress=progress_wanted())
+    print(f"{p.name}: {rows} row{'s' * (rows != 1)} written to "
+          f"{args.output}",
+          file=sys.stderr)
+    return 0
+
+
+def cmd_demo(args: argparse.Namespace) -> int:
+    from ._demo import demo_text
+
+    sys.stdout.write(demo_text())
+    return 0
+
+
+def build_parser() -> argparse.ArgumentParser:
+    parser = argparse.ArgumentParser(
+        prog="loamara",
+        description="Soil pedotransfer functions: catalog, description and "
+        "evaluation on CSV files.")
+    from . import __version__
+
+    parser.add_argument("--version", action="version",
+                        version=f"loamara {__version__}")
+    sub = parser.add_subparsers(dest="command", required=True,
+                                metavar="COMMAND")
+
+    p = sub.add_parser("list", help="list the functions, one line each",
+                       description="List the pedotransfer functions, one "
+                       "line each: name, publication, input count, outputs.")
+    p.add_argument("--output", metavar="TEXT",
+                   help="only functions with an output whose name, meaning "
+                   "or unit contains TEXT (e.g. conductivity, theta_33, "
+                   "kPa)")
+    p.add_argument("--publication", metavar="TEXT",
+                   help="only functions whose publication contains TEXT "
+                   "(e.g. Saxton, 1982)")
+    p.set_defaults(func=cmd_list)
+
+    p = sub.add_parser("describe", help="inputs, outputs and units of one "
+                       "function",
+                       description="Describe one function: publication, "
+                       "calls, inputs and outputs with units.")
+    p.add_argument("name", help="full or short name (calc_ptf_saxton2006 or "
+                   "saxton2006)")
+    p.set_defaults(func=cmd_describe)
+
+    p = sub.add_parser(
+        "run", help="apply a function to every row of a CSV file",
+        description="Apply a function to every row of a CSV file. Inputs "
+        "come from the columns named like them (see `loamara describe "
+        "NAME`); the output file holds the input columns followed by one "
+        "column per output. Empty cells are missing values (NaN). The "
+        "output file appears only when every row has been processed.")
+    p.add_argument("name", help="full or short name of the function")
+    p.add_argument("input", help="input CSV file with a header line")
+    p.add_argument("-o", "--output", required=True,
+                   help="output CSV file (replaced if it exists)")
+    p.add_argument("--map", action="append", default=[],
+                   metavar="COLUMN=INPUT",
+                   help="take INPUT from column COLUMN (repeatable)")
+    p.add_argument("--prefix", default="",
+                   help="prefix of the output column names")
+    p.add_argument("--chunk-size", type=int, default=DEFAULT_CHUNK_ROWS,
+                   metavar="ROWS",
+                   help=f"rows per chunk (default {DEFAULT_CHUNK_ROWS})")
+    p.add_argument("--delimiter", default=",",
+                   help="field delimiter (default ',')")
+    p.set_defaults(func=cmd_run)
+
+    p = sub.add_parser("demo", help="run a selection of functions on the "
+                       "sample soils and print tables",
+                       description="Evaluate a selection of functions "
+                       "across families on the twelve USDA texture "
+                       "classes shipped with the package.")
+    p.set_defaults(func=cmd_demo)
+    return parser
+
+
+def main(argv: Sequence[str] | None = None) -> int:
+    """Entry point of the ``loamara`` command; returns the exit status."""
+    parser = build_parser()
+    args = parser.parse_args(argv)
+    try:
+        status: int = args.func(args)
+    except (UnknownPTFError, RunError) as exc:
+        print(f"loamara: error: {exc}", file=sys.stderr)
+        return 1
+    except BrokenPipeError:  # e.g. `loamara list | head`
+        devnull = os.open(os.devnull, os.O_WRONLY)
+        os.dup2(devnull, sys.stdout.fileno())
+        return 0
+    except OSError as exc:
+        print(f"loamara: error: {exc}", file=sys.stderr)
+        return 1
+    return status

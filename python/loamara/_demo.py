@@ -1,0 +1,180 @@
+"""``loamara demo``: a selection of pedotransfer functions from several
+families, evaluated on the twelve USDA texture classes of
+``sample_soils.csv`` and printed as tables.
+
+The sample soils are representative points of the texture classes (near the
+middle of each class of the USDA texture triangle) with typical organic
+matter contents and bulk densities.
+"""
+from __future__ import annotations
+
+import csv
+import io
+import math
+from collections.abc import Sequence
+from dataclasses import dataclass
+from importlib import resources
+
+import numpy as np
+
+from ._catalog import lookup
+from ._estimate import estimate
+
+# Row of the Clapp and Hornberger (1978) table for each USDA class; silt has
+# no row there.
+CLAPP_CLASS = {
+    "sand": 0, "loamy sand": 1, "sandy loam": 2, "silt loam": 3, "loam": 4,
+    "sandy clay loam": 5, "silty clay loam": 6, "clay loam": 7,
+    "sandy clay": 8, "silty clay": 9, "clay": 10,
+}
+
+# Organic carbon from organic matter (the conventional factor 1.724).
+OM_PER_OC = 1.724
+
+
+@dataclass
+class SampleSoils:
+    """The sample data set: texture class names and their properties
+    (sand, silt, clay and organic matter in % by mass, bulk density in
+    g/cm3)."""
+
+    texture: list[str]
+    sand: np.ndarray
+    silt: np.ndarray
+    clay: np.ndarray
+    om: np.ndarray
+    bd: np.ndarray
+
+
+def sample_soils() -> SampleSoils:
+    """Reads ``sample_soils.csv`` from the package."""
+    text = resources.files("loamara").joinpath("sample_soils.csv").read_text(
+        encoding="utf-8")
+    rows = list(csv.DictReader(io.StringIO(text)))
+
+    def col(name: str) -> np.ndarray:
+        return np.array([float(r[name]) for r in rows], dtype=np.float64)
+
+    return SampleSoils([r["texture"] for r in rows], col("sand"),
+                       col("silt"), col("clay"), col("om"), col("bd"))
+
+
+@dataclass
+class Column:
+    source: str
+    quantity: str
+    unit: str
+    values: np.ndarray
+
+
+def _fmt(v: float) -> str:
+    if math.isnan(v):
+        return "n/a"
+    return f"{v:.4g}"
+
+
+def format_table(title: str, names: Sequence[str],
+                 columns: Sequence[Column], width: int = 10) -> str:
+    """A plain-text table: three header lines (source, quantity, unit),
+    then one line per soil."""
+    first = max(len("texture"), *(len(n) for n in names))
+    labels = ("", "", "texture")
+    lines = [title, "-" * len(title)]
+    for k in range(3):
+        label = labels[k].ljust(first)
+        cells = [(c.source, c.quantity, c.unit)[k].rjust(width)
+                 for c in columns]
+        line = (label + " " + " ".join(cells)).rstrip()
+        if line:
+            lines.append(line)
+    for i, name in enumerate(names):
+        cells = [_fmt(float(c.values[i])).rjust(width) for c in columns]
+        lines.append(name.ljust(first) + " " + " ".join(cells))
+    return "\n".join(lines)
+
+
+def demo_text() -> str:
+    """The demo's whole output."""
+    s = sample_soils()
+    oc = s.om / OM_PER_OC
+    with np.errstate(all="ignore"):
+        sx = estimate("saxton2006", sand=s.sand / 100, clay=s.clay / 100,
+                      om=s.om)
+        r1500 = estimate("rawls1982_theta_1500", clay=s.clay, om=s.om)
+        r33 = estimate("rawls1982_theta_33", sand=s.sand, om=s.om,
+                       theta_1500=r1500.theta_1500)
+        lal = estimate("lal1979_group_i_water_15bar_from_clay", clay=s.clay)
+        cosby = estimate("cosby1984_univariate", sand=s.sand, silt=s.silt,
+                         clay=s.clay)
+        known = [i for i, t in enumerate(s.texture) if t in CLAPP_CLASS]
+        clapp_idx = [CLAPP_CLASS[s.texture[i]] for i in known]
+        clapp = estimate("clapp1978", texture_class=clapp_idx)
+        vg = estimate("vereecken1989", sand=s.sand, clay=s.clay, oc=oc,
+                      bd=s.bd)
+        jabro = estimate("jabro1992", silt=s.silt, clay=s.clay, bd=s.bd)
+        fj = estimate("ferrerjulia2004_general_sand", sand=s.sand)
+
+    def spread(values: np.ndarray) -> np.ndarray:
+        full = np.full(len(s.texture), np.nan)
+        full[known] = values
+        return full
+
+    soils = format_table("Sample soils (USDA texture classes)", s.texture, [
+        Column("", "sand", "%", s.sand),
+        Column("", "silt", "%", s.silt),
+        Column("", "clay", "%", s.clay),
+        Column("", "org.matter", "%", s.om),
+        Column("", "bulk dens.", "g/cm3", s.bd),
+    ])
+    water = format_table("Water content", s.texture, [
+        Column("Saxton", "1500 kPa", "cm3/cm3", sx.theta_1500),
+        Column("Saxton", "33 kPa", "cm3/cm3", sx.theta_33),
+        Column("Saxton", "saturation", "cm3/cm3", sx.theta_s),
+        Column("Rawls", "1500 kPa", "cm3/cm3", r1500.theta_1500),
+        Column("Rawls", "33 kPa", "cm3/cm3", r33.theta_33),
+        Column("Lal I", "15 bar", "fraction", lal.water_15bar),
+    ])
+    conductivity = format_table(
+        "Saturated hydraulic conductivity", s.texture, [
+            Column("Saxton", "Ks", "mm/h", sx.ksat),
+            Column("Jabro", "Ks", "mm/h", jabro.ksat * 3.6e6),
+            Column("Cosby", "Ks", "mm/h",
+                   np.power(10.0, cosby.log10_ksat) * 25.4),
+            Column("Clapp", "Ks", "mm/h", spread(clapp.ksat * 600.0)),
+            Column("FerrerJul", "Ks", "mm/h", fj.ksat),
+        ])
+    shape = format_table("Retention-curve parameters", s.texture, [
+        Column("Saxton", "B", "-", sx.b),
+        Column("Cosby", "b", "-", cosby.b),
+        Column("Clapp", "b", "-", spread(clapp.b)),
+        Column("Vereecken", "theta_s", "cm3/cm3", vg.theta_s),
+        Column("Vereecken", "alpha", "1/cm", vg.alpha),
+        Column("Vereecken", "n", "-", vg.n),
+    ])
+
+    sources = [
+        ("Saxton", "saxton2006", "sand and clay as fractions (% / 100)"),
+        ("Rawls", "rawls1982_theta_1500", "1500 kPa"),
+        ("Rawls", "rawls1982_theta_33", "33 kPa, from Rawls 1500 kPa"),
+        ("Lal I", "lal1979_group_i_water_15bar_from_clay",
+         "soil group I equation, applied to every class"),
+        ("Jabro", "jabro1992", "m/s shown in mm/h"),
+        ("Cosby", "cosby1984_univariate", "10**log10_ksat in/h shown in "
+         "mm/h"),
+        ("Clapp", "clapp1978", "by texture class (no row for silt); "
+         "cm/min shown in mm/h"),
+        ("FerrerJul", "ferrerjulia2004_general_sand", ""),
+        ("Vereecken", "vereecken1989", f"organic carbon = organic matter / "
+         f"{OM_PER_OC}"),
+    ]
+    notes = ["Sources (`loamara describe NAME` gives inputs, outputs and "
+             "units):"]
+    for label, short, how in sources:
+        p = lookup(short)
+        notes.append(f"  {label:<10} {p.name}, {p.publication}")
+        if how:
+            notes.append(f"  {'':<10} {how}")
+    intro = ("loamara demo: pedotransfer functions of several publications "
+             "on twelve\nrepresentative soils, one per USDA texture class.")
+    return "\n\n".join([intro, soils, water, conductivity, shape,
+                        "\n".join(notes)]) + "\n"

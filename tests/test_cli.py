@@ -1,0 +1,177 @@
+"""The `loamara` command line, end to end in a subprocess."""
+import csv
+import subprocess
+import sys
+
+import numpy as np
+import pytest
+
+import _loamara
+from ptfcheck import assert_same_bits
+
+
+def cli(*args, cwd=None):
+    return subprocess.run([sys.executable, "-m", "loamara", *map(str, args)],
+                          capture_output=True, text=True, cwd=cwd,
+                          timeout=120)
+
+
+def write_csv(path, header, rows):
+    with open(path, "w", newline="") as f:
+        w = csv.writer(f)
+        w.writerow(header)
+        w.writerows(rows)
+    return path
+
+
+def read_csv(path):
+    with open(path, newline="") as f:
+        rows = list(csv.reader(f))
+    return rows[0], rows[1:]
+
+
+def soils(n):
+    rng = np.random.default_rng(3)
+    sand = rng.uniform(0.1, 0.8, n).round(4)
+    clay = rng.uniform(0.05, 0.2, n).round(4)
+    om = rng.uniform(0.5, 5, n).round(3)
+    return sand, clay, om
+
+
+def test_list_all_and_filtered():
+    res = cli("list")
+    assert res.returncode == 0
+    lines = res.stdout.splitlines()
+    assert len(lines) == 176
+    assert lines[0].startswith("calc_ptf_ahuja1984 ")
+    res = cli("list", "--output", "osmotic")
+    assert [ln.split()[0] for ln in res.stdout.splitlines()] == [
+        "calc_ptf_saxton2006_salinity"]
+    res = cli("list", "--publication", "rawls, brakensiek")
+    assert len(res.stdout.splitlines()) == 3
+    res = cli("list", "--output", "no such quantity")
+    assert res.returncode == 1 and res.stdout == ""
+
+
+def test_describe():
+    res = cli("describe", "calc_ptf_saxton2006")
+    assert res.returncode == 0
+    out = res.stdout
+    assert out.startswith("calc_ptf_saxton2006\n  Saxton and Rawls (2006).")
+    assert 'loamara.estimate("saxton2006", sand=..., clay=..., om=...)' in out
+    assert "sand  [mass fraction (0-1)]" in out
+    assert "ksat        [mm/h]" in out
+    res = cli("describe", "saxton2060")
+    assert res.returncode == 1
+    assert "did you mean: calc_ptf_saxton2006" in res.stderr
+
+
+def test_run_appends_the_outputs_exactly(tmp_path):
+    sand, clay, om = soils(25)
+    src = write_csv(tmp_path / "in.csv", ["id", "sand", "clay", "om"],
+                    [[f"s{i}", s, c, o]
+                     for i, (s, c, o) in enumerate(zip(sand, clay, om))])
+    res = cli("run", "saxton2006", src, "-o", tmp_path / "out.csv")
+    assert res.returncode == 0, res.stderr
+    header, rows = read_csv(tmp_path / "out.csv")
+    names = ["theta_1500", "theta_33", "theta_s", "aw", "psi_e", "a", "b",
+             "lam", "ksat", "rho_n"]
+    assert header == ["id", "sand", "clay", "om"] + names
+    assert [r[0] for r in rows] == [f"s{i}" for i in range(25)]
+    want = _loamara.calc_ptf_saxton2006(sand, clay, om)
+    for k, w in enumerate(want):
+        assert_same_bits(np.array([float(r[4 + k]) for r in rows]), w)
+
+
+def test_chunks_and_map_give_the_single_pass_result(tmp_path):
+    sand, clay, om = soils(103)
+    rows = [[s, c, o] for s, c, o in zip(sand, clay, om)]
+    rows[50][2] = ""  # a missing value
+    src = write_csv(tmp_path / "in.csv", ["S", "clay", "om"], rows)
+    one = tmp_path / "one.csv"
+    many = tmp_path / "many.csv"
+    assert cli("run", "saxton2006", src, "-o", one, "--map", "S=sand"
+               ).returncode == 0
+    res = cli("run", "calc_ptf_saxton2006", src, "-o", many, "--map",
+              "S=sand", "--chunk-size", 10, "--prefix", "sr_")
+    assert res.returncode == 0, res.stderr
+    h1, r1 = read_csv(one)
+    h2, r2 = read_csv(many)
+    assert h2 == h1[:3] + ["sr_" + h for h in h1[3:]]
+    assert r1 == r2 and len(r2) == 103
+    assert r2[50][3:] == ["nan"] * 10
+
+
+def test_class_index_column(tmp_path):
+    src = write_csv(tmp_path / "in.csv", ["texture_class"],
+                    [[0], [10], ["10.0"], [11]])
+    assert cli("run", "clapp1978", src, "-o", tmp_path / "o.csv"
+               ).returncode == 0
+    _, rows = read_csv(tmp_path / "o.csv")
+    assert [r[1] for r in rows] == ["4.05", "11.4", "11.4", "nan"]
+
+
+BAD_RUNS = [
+    # (header, rows, extra arguments, words the message must contain)
+    (["sand", "om"], [[0.4, 2]], [],
+     ["missing column", "'clay'", "clay [mass fraction (0-1)]", "--map"]),
+    (["sand", "clay", "om"], [[0.4, 0.2, 2], [0.3, "abc", 1]], [],
+     ["line 3 (data row 2)", "column 'clay'", "'abc'"]),
+    (["sand", "clay", "om"], [[0.4, 0.2, 2], [0.3, 0.1]], [],
+     ["line 3 (data row 2)", "2 fields", "header has 3"]),
+    (["sand", "clay", "om", "ksat"], [[0.4, 0.2, 2, 1]], [],
+     ["already has a column named 'ksat'", "--prefix"]),
+    (["S", "clay", "om"], [[0.4, 0.2, 2]], ["--map", "S=snad"],
+     ["no input 'snad'", "sand, clay, om"]),
+]
+
+
+@pytest.mark.parametrize("header, rows, extra, words", BAD_RUNS)
+def test_bad_input_fails_without_output(tmp_path, header, rows, extra,
+                                        words):
+    src = write_csv(tmp_path / "in.csv", header, rows)
+    out = tmp_path / "out.csv"
+    res = cli("run", "saxton2006", src, "-o", out, *extra)
+    assert res.returncode != 0
+    for w in words:
+        assert w in res.stderr
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["in.csv"]
+
+
+def test_failure_late_in_a_large_file_keeps_the_old_output(tmp_path):
+    sand, clay, om = soils(200)
+    rows = [[s, c, o] for s, c, o in zip(sand, clay, om)]
+    rows[180][0] = "0.4.5"
+    src = write_csv(tmp_path / "in.csv", ["sand", "clay", "om"], rows)
+    out = tmp_path / "out.csv"
+    out.write_text("previous result\n")
+    res = cli("run", "saxton2006", src, "-o", out, "--chunk-size", 16)
+    assert res.returncode == 1
+    assert "line 182 (data row 181), column 'sand'" in res.stderr
+    assert out.read_text() == "previous result\n"
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["in.csv",
+                                                          "out.csv"]
+
+
+def test_missing_input_file(tmp_path):
+    res = cli("run", "jabro1992", tmp_path / "nope.csv", "-o",
+              tmp_path / "o.csv")
+    assert res.returncode == 1 and "nope.csv" in res.stderr
+    assert list(tmp_path.iterdir()) == []
+
+
+def test_demo_prints_the_twelve_classes():
+    res = cli("demo")
+    assert res.returncode == 0, res.stderr
+    out = res.stdout
+    for name in ["sand", "loamy sand", "sandy loam", "loam", "silt loam",
+                 "silt", "sandy clay loam", "clay loam", "silty clay loam",
+                 "sandy clay", "silty clay", "clay"]:
+        assert f"\n{name} " in out
+    for unit in ["cm3/cm3", "mm/h", "g/cm3", "1/cm"]:
+        assert unit in out
+    # Every value is a number except Clapp's, which has no row for silt.
+    assert "nan" not in out and "inf" not in out
+    na = [line for line in out.splitlines() if "n/a" in line]
+    assert len(na) == 2 and all(line.startswith("silt  ") for line in na)
+    assert max(len(line) for line in out.splitlines()) <= 100

@@ -1,0 +1,45 @@
+"""The files generated from the catalog are up to date with it."""
+import re
+import subprocess
+import sys
+from pathlib import Path
+
+import pytest
+
+import loamara
+from loamara import _docs
+
+ROOT = Path(__file__).resolve().parents[1]
+
+
+@pytest.mark.parametrize("rel", list(_docs.generated_files()),
+                         ids=lambda p: p.name)
+def test_generated_file_is_up_to_date(rel):
+    text = _docs.generated_files()[rel]
+    assert (ROOT / rel).read_text(encoding="utf-8") == text, (
+        f"{rel} is stale: run `python -m loamara._docs`")
+
+
+def test_check_mode_reports_a_stale_file(tmp_path):
+    for rel, text in _docs.generated_files().items():
+        (tmp_path / rel).parent.mkdir(parents=True, exist_ok=True)
+        (tmp_path / rel).write_text(text, encoding="utf-8")
+    cmd = [sys.executable, "-m", "loamara._docs", "--root", str(tmp_path),
+           "--check"]
+    assert subprocess.run(cmd, capture_output=True).returncode == 0
+    ref = tmp_path / _docs.REFERENCE
+    ref.write_text(ref.read_text() + "edited by hand\n")
+    res = subprocess.run(cmd, capture_output=True, text=True)
+    assert res.returncode == 1 and "docs/reference.md" in res.stderr
+
+
+def test_reference_has_one_entry_per_ufunc_and_working_links():
+    text = _docs.render_reference()
+    headings = re.findall(r"^### (calc_ptf_\w+)$", text, re.M)
+    assert headings == [p.name for p in loamara.catalog()]
+    links = re.findall(r"\]\(#(calc_ptf_\w+)\)", text)
+    assert sorted(links) == sorted(headings)
+    entry = text.split("### calc_ptf_jabro1992\n")[1].split("###")[0]
+    assert "_loamara.calc_ptf_jabro1992(silt, clay, bd) -> ksat" in entry
+    assert "| `bd` | g/cm3 | dry bulk density |" in entry
+    assert "| `ksat` | m/s | saturated hydraulic conductivity |" in entry

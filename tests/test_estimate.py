@@ -1,0 +1,161 @@
+"""loamara.estimate against the plain ufunc call, bit for bit, for every
+kind of input it takes, and its error messages."""
+import numpy as np
+import pandas as pd
+import pytest
+import xarray as xr
+
+import _loamara
+import loamara
+from ptfcheck import assert_same_bits
+
+SAXTON = _loamara.calc_ptf_saxton2006
+JABRO = _loamara.calc_ptf_jabro1992
+CLAPP = _loamara.calc_ptf_clapp1978
+F = np.float64
+
+
+def assert_outputs_equal(result, expected):
+    assert len(result) == len(expected)
+    for got, want in zip(result.values(), expected):
+        assert_same_bits(np.asarray(got), want)
+
+
+@pytest.mark.parametrize("args", [
+    dict(silt=40, clay=20, bd=1.4),
+    dict(silt=40.0, clay=np.float32(20.0), bd=F(1.4)),
+    dict(silt=[40, 30, 10], clay=np.arange(1, 4), bd=1.4),
+    dict(silt=np.array([[40.0], [30.0]]), clay=np.array([20.0, 25.0, 30.0]),
+         bd=np.float32(1.25)),
+])
+def test_numbers_and_arrays_of_any_real_type(args):
+    ops = [np.asarray(args[k]).astype(np.float64)
+           for k in ("silt", "clay", "bd")]
+    want = JABRO(*ops)
+    got = loamara.estimate("jabro1992", **args)
+    assert_same_bits(got.ksat, want)
+    assert np.shape(got.ksat) == np.shape(want)
+
+
+def test_scalar_inputs_give_scalar_outputs():
+    r = loamara.estimate("saxton2006", sand=0.4, clay=0.2, om=2.5)
+    assert all(np.ndim(v) == 0 for v in r.values())
+    assert_outputs_equal(r, SAXTON(F(0.4), F(0.2), F(2.5)))
+
+
+@pytest.mark.parametrize("key", [
+    "saxton2006", "calc_ptf_saxton2006", SAXTON])
+def test_names_positions_and_the_ufunc_itself(key):
+    sand = np.linspace(0.05, 0.9, 7)
+    want = SAXTON(sand, F(0.2), F(2.5))
+    assert_outputs_equal(loamara.estimate(key, sand=sand, clay=0.2, om=2.5),
+                         want)
+    assert_outputs_equal(loamara.estimate(key, sand, 0.2, 2.5), want)
+    assert_outputs_equal(loamara.estimate(key, sand, om=2.5, clay=0.2),
+                         want)
+
+
+def test_result_access():
+    r = loamara.estimate("saxton2006", sand=[0.4, 0.3], clay=0.2, om=2.5)
+    names = loamara.lookup("saxton2006").output_names
+    assert list(r) == list(names) and len(r) == 10
+    assert r.theta_33 is r["theta_33"] is r.as_tuple()[1]
+    assert dict(r)["ksat"] is r.ksat
+    assert r.ptf.name == "calc_ptf_saxton2006"
+    with pytest.raises(AttributeError, match="theta_1500, theta_33"):
+        r.theta33
+    with pytest.raises(KeyError, match="no output 'Ks'"):
+        r["Ks"]
+    assert "theta_33" in dir(r) and "Result[calc_ptf_saxton2006]" in repr(r)
+
+
+def test_pandas_series_keep_their_index():
+    idx = pd.Index(["p1", "p2", "p3"], name="plot")
+    sand = pd.Series([0.4, 0.3, 0.6], index=idx)
+    clay = pd.Series([20, 10, 5], index=idx)  # int64 column
+    r = loamara.estimate("saxton2006", sand=sand, clay=clay / 100, om=2.0)
+    want = SAXTON(sand.to_numpy(), clay.to_numpy() / 100, F(2.0))
+    for name, got, w in zip(r, r.values(), want):
+        assert isinstance(got, pd.Series) and got.index.equals(idx)
+        assert got.name == name
+        assert_same_bits(got.to_numpy(), w)
+
+
+def test_pandas_aligns_on_the_index_and_reads_missing_values_as_nan():
+    silt = pd.Series([40, None, 30], index=[1, 2, 3], dtype="Int64")
+    clay = pd.Series([20.0, 25.0, 30.0], index=[3, 2, 1])
+    r = loamara.estimate("jabro1992", silt=silt, clay=clay, bd=1.4)
+    want = JABRO(np.array([40.0, np.nan, 30.0]), np.array([30.0, 25.0, 20.0]),
+                 F(1.4))
+    assert list(r.ksat.index) == [1, 2, 3]
+    assert_same_bits(r.ksat.to_numpy(), want)
+
+
+def test_xarray_keeps_dimensions_coordinates_and_names_outputs():
+    sand = xr.DataArray([[0.4, 0.3, 0.6], [0.2, 0.5, 0.7]], dims=("y", "x"),
+                        coords={"y": [10.0, 20.0], "x": [1, 2, 3]})
+    clay = xr.DataArray([0.1, 0.2, 0.15], dims="x", coords={"x": [1, 2, 3]})
+    r = loamara.estimate("saxton2006", sand=sand, clay=clay, om=2.0)
+    b_sand, b_clay = xr.broadcast(sand, clay)
+    want = SAXTON(b_sand.values, b_clay.values, F(2.0))
+    for q, got, w in zip(loamara.lookup("saxton2006").outputs, r.values(),
+                         want):
+        assert got.dims == ("y", "x") and got.name == q.name
+        assert got.coords["y"].values.tolist() == [10.0, 20.0]
+        assert got.attrs["units"] == q.unit
+        assert_same_bits(got.values, w)
+
+
+@pytest.mark.parametrize("index", [
+    [0, 4, 10], np.array([0, 4, 10], dtype=np.int64), [0.0, 4.0, 10.0],
+    np.array([0, 4, 10], dtype=np.uint8), pd.Series([0, 4, 10])])
+def test_class_index_accepts_whole_numbers(index):
+    want = CLAPP(np.array([0, 4, 10], dtype=np.uint32))
+    got = loamara.estimate("clapp1978", texture_class=index)
+    assert_outputs_equal(got, [np.asarray(w) for w in want])
+
+
+def test_class_index_outside_the_table_is_nan_not_an_error():
+    r = loamara.estimate("clapp1978", texture_class=[11, 4294967295])
+    assert np.isnan(r.b).all() and np.isnan(r.ksat).all()
+
+
+@pytest.mark.parametrize("bad", [-1, 2.5, np.nan, np.inf, 4294967296,
+                                 [3, -2]])
+def test_class_index_that_cannot_be_uint32_is_refused(bad):
+    with pytest.raises(ValueError, match="'texture_class' of "
+                       "calc_ptf_clapp1978 must be a whole number"):
+        loamara.estimate("clapp1978", texture_class=bad)
+
+
+def test_unknown_name_suggests_the_nearest_names():
+    with pytest.raises(loamara.UnknownPTFError,
+                       match="did you mean: calc_ptf_saxton2006"):
+        loamara.estimate("saxton2060", sand=0.4, clay=0.2, om=2.5)
+
+
+@pytest.mark.parametrize("kwargs, args, problem", [
+    (dict(sand=0.4, clay=0.2), (), "missing input 'om'"),
+    (dict(snad=0.4, clay=0.2, om=2.5), (),
+     "unexpected input 'snad' (did you mean 'sand'?); missing input 'sand'"),
+    (dict(sand=0.4, clay=0.2, om=2.5, silt=0.4), (),
+     "unexpected input 'silt'"),
+    (dict(sand=0.4), (0.4, 0.2, 2.5), "'sand' given both by position"),
+    ({}, (0.4, 0.2, 2.5, 1.0), "takes 3 inputs but 4 were given"),
+])
+def test_wrong_inputs_list_the_expected_inputs_with_units(kwargs, args,
+                                                          problem):
+    with pytest.raises(TypeError) as err:
+        loamara.estimate("saxton2006", *args, **kwargs)
+    text = str(err.value)
+    assert problem in text
+    assert "calc_ptf_saxton2006 expects, in order:" in text
+    assert "sand  [mass fraction (0-1)]" in text
+    assert "om    [% by mass]" in text
+
+
+@pytest.mark.parametrize("bad", [["40", "x"], np.array([1 + 2j]),
+                                 np.array(["2020-01-01"], dtype="M8[D]")])
+def test_values_that_are_not_real_numbers_are_refused(bad):
+    with pytest.raises(TypeError, match="'silt' of calc_ptf_jabro1992"):
+        loamara.estimate("jabro1992", silt=bad, clay=20, bd=1.4)
