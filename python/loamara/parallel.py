@@ -6,12 +6,17 @@ once.  Each chunk is one ordinary ufunc call on views of the operands that
 writes straight into (views of) the preallocated outputs, so the results are
 bit for bit those of one plain call.
 
-Defaults, measured on a 2-core x86-64 machine (see the README's performance
-section): ``threads`` is the number of cores available to the process and
-``chunk_size`` is 2**17 elements per task, which keeps every task's operands
-within the L2 cache of the core that runs it while amortising the cost of a
-task (a few microseconds) over ~10**5 elements.  Below ``2 * chunk_size``
-elements the call is made directly.
+Defaults, measured on a 2-core x86-64 machine at 10**7 elements (speed-up
+over one plain call, two threads, by chunk size 2**13 / 2**15 / 2**17 /
+2**19 / 2**21 elements): ``calc_ptf_saxton2006`` 1.72 / 1.89 / 1.95 / 1.90 /
+1.72, ``calc_ptf_rawls1982_full_wrc`` 0.88 / 1.43 / 1.79 / 1.80 / 1.67, the
+memory-bound one-input ``calc_ptf_lal1979_group_i_water_0bar_from_clay``
+0.15 / 0.50 / 1.04 / 1.39 / 1.58.  Small chunks pay the cost of a task (some
+microseconds of Python) too often, large ones leave a core idle at the end;
+``chunk_size`` is therefore 2**19 elements, and ``threads`` the number of
+cores available to the process.  Below ``2 * chunk_size`` elements the call
+is made directly.  ``python bench/bench.py --chunk-sweep`` repeats the
+measurement.
 """
 from __future__ import annotations
 
@@ -25,7 +30,7 @@ import numpy as np
 
 __all__ = ["parallel_apply", "DEFAULT_CHUNK_SIZE", "default_threads"]
 
-DEFAULT_CHUNK_SIZE = 1 << 17
+DEFAULT_CHUNK_SIZE = 1 << 19
 
 _pools: dict[int, ThreadPoolExecutor] = {}
 _pools_lock = threading.Lock()
