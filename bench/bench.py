@@ -267,15 +267,21 @@ def plot(rows, sizes, path):
     fig, ax = plt.subplots(figsize=(10, max(6, len(rows) * 0.16)))
     y = np.arange(len(rows))
     colors = ["tab:orange" if r["libm"] else "tab:blue" for r in rows]
-    ax.barh(y, melems, color=colors, label="loamara ufunc")
-    ax.scatter(bw, y, marker="|", color="black", s=60,
-               label="memory-bandwidth baseline")
+    ax.barh(y, melems, color=colors)
+    ax.scatter(bw, y, marker="|", color="black", s=60)
     ax.set_yticks(y, names, fontsize=5)
-    ax.invert_yaxis()
+    ax.set_ylim(len(rows) - 0.5, -0.5)
     ax.set_xscale("log")
-    ax.set_xlabel(f"million elements per second at {large:.0e} elements "
-                  "(single thread; orange: calls exp/log/pow)")
-    ax.legend(loc="lower right")
+    ax.set_xlabel(f"million elements per second at {large:.0e} elements, "
+                  "one thread")
+    from matplotlib.lines import Line2D
+    from matplotlib.patches import Patch
+    ax.legend(handles=[
+        Patch(color="tab:blue", label="ufunc, arithmetic only"),
+        Patch(color="tab:orange", label="ufunc calling exp/log/pow"),
+        Line2D([], [], marker="|", color="black", linestyle="none",
+               markersize=8, label="memory-bandwidth baseline"),
+    ], loc="lower right", fontsize=8)
     fig.tight_layout()
     fig.savefig(path, dpi=130)
 
