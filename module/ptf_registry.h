@@ -60,6 +60,23 @@
 #include <cstring>
 #include <type_traits>
 
+// Loop hints, spelled for each compiler: a loop whose iterations are
+// independent, and a helper that is always inlined into the loops.
+#if defined(__clang__)
+#define PTF_INDEPENDENT_ITERATIONS \
+    _Pragma("clang loop vectorize(assume_safety)")
+#define PTF_ALWAYS_INLINE [[gnu::always_inline]] inline
+#elif defined(__GNUC__)
+#define PTF_INDEPENDENT_ITERATIONS _Pragma("GCC ivdep")
+#define PTF_ALWAYS_INLINE [[gnu::always_inline]] inline
+#elif defined(_MSC_VER)
+#define PTF_INDEPENDENT_ITERATIONS __pragma(loop(ivdep))
+#define PTF_ALWAYS_INLINE __forceinline
+#else
+#define PTF_INDEPENDENT_ITERATIONS
+#define PTF_ALWAYS_INLINE inline
+#endif
+
 namespace ptf {
 
 // Operand type codes, turned into NumPy DType classes at registration.
@@ -125,7 +142,7 @@ struct kernel_call<K, std::void_t<typename K::call_state>> {
 // One element: all nin inputs of element i read, the kernel evaluated, all
 // nout outputs of element i written.  Both loop forms are built from this.
 template <class K, class In, class State>
-[[gnu::always_inline]] inline void eval_element(const In* const* ip,
+PTF_ALWAYS_INLINE void eval_element(const In* const* ip,
                                                 double* const* op, npy_intp i,
                                                 const State& state) {
     In x[K::nin];
@@ -245,7 +262,7 @@ int strided_loop(PyArrayMethod_Context*, char* const data[],
 // calls) the compiler may evaluate several consecutive elements at once in
 // vector registers, each lane rounding exactly as the scalar code does.
 template <class K>
-[[gnu::always_inline]] inline int contiguous_loop(
+PTF_ALWAYS_INLINE int contiguous_loop(
     PyArrayMethod_Context*, char* const data[], const npy_intp dimensions[],
     const npy_intp*, NpyAuxData*) {
     using In = typename kernel_input<K>::type;
@@ -268,7 +285,7 @@ template <class K>
         packed[nin + j] = static_cast<npy_intp>(sizeof(double));
     }
     if (elements_independent<In>(data, packed, nin, nout, n)) {
-#pragma GCC ivdep
+PTF_INDEPENDENT_ITERATIONS
         for (npy_intp i = 0; i < n; ++i) {
             eval_element<K>(ip, op, i, state);
         }
