@@ -60,14 +60,17 @@ static_assert(sizeof(kGunarathna) / sizeof(kGunarathna[0]) ==
                   kGunarathnaEquationCount,
               "one row of constants per equation");
 
+// Each shape reads the constants of its equation E from the table at build
+// time (k.a, k.b1, ... are constant expressions), one rounding per product
+// and per sum, sums from left to right.
+
 // Set 1: a - x1 * b1.
 template <int E>
 struct GunarathnaSet1 {
     static constexpr int nin = 1, nout = 1;
-    static constexpr double a = kGunarathna[E].a;
-    static constexpr double b1 = kGunarathna[E].b1;
+    static constexpr GunarathnaConstants k = kGunarathna[E];
     static inline void eval(const double* x, double* y) {
-        y[0] = a - x[0] * b1;
+        y[0] = k.a - x[0] * k.b1;
     }
 };
 
@@ -75,12 +78,10 @@ struct GunarathnaSet1 {
 template <int E>
 struct GunarathnaSet2 {
     static constexpr int nin = 2, nout = 1;
-    static constexpr double a = kGunarathna[E].a;
-    static constexpr double b1 = kGunarathna[E].b1;
-    static constexpr double b2 = kGunarathna[E].b2;
+    static constexpr GunarathnaConstants k = kGunarathna[E];
     static inline void eval(const double* x, double* y) {
-        double s = a - x[0] * b1;
-        y[0] = s + x[1] * b2;
+        const double s = k.a - x[0] * k.b1;
+        y[0] = s + x[1] * k.b2;
     }
 };
 
@@ -88,14 +89,11 @@ struct GunarathnaSet2 {
 template <int E>
 struct GunarathnaSet3 {
     static constexpr int nin = 3, nout = 1;
-    static constexpr double a = kGunarathna[E].a;
-    static constexpr double b1 = kGunarathna[E].b1;
-    static constexpr double b2 = kGunarathna[E].b2;
-    static constexpr double b3 = kGunarathna[E].b3;
+    static constexpr GunarathnaConstants k = kGunarathna[E];
     static inline void eval(const double* x, double* y) {
-        double s = a - x[0] * b1;
-        s = s + x[1] * b2;
-        y[0] = s - x[2] * b3;
+        double s = k.a - x[0] * k.b1;
+        s = s + x[1] * k.b2;
+        y[0] = s - x[2] * k.b3;
     }
 };
 
@@ -103,15 +101,12 @@ struct GunarathnaSet3 {
 template <int E>
 struct GunarathnaSet4 {
     static constexpr int nin = 3, nout = 1;
-    static constexpr double a = kGunarathna[E].a;
-    static constexpr double b1 = kGunarathna[E].b1;
-    static constexpr double b2 = kGunarathna[E].b2;
-    static constexpr double b3 = kGunarathna[E].b3;
+    static constexpr GunarathnaConstants k = kGunarathna[E];
     static inline void eval(const double* x, double* y) {
-        double s = a - x[0] * b1;
-        s = s + x[1] * b2;
+        double s = k.a - x[0] * k.b1;
+        s = s + x[1] * k.b2;
         const double sq = x[2] * x[2];
-        y[0] = s + sq * b3;
+        y[0] = s + sq * k.b3;
     }
 };
 
@@ -119,15 +114,12 @@ struct GunarathnaSet4 {
 template <int E>
 struct GunarathnaQuadratic {
     static constexpr int nin = 2, nout = 1;
-    static constexpr double a = kGunarathna[E].a;
-    static constexpr double b1 = kGunarathna[E].b1;
-    static constexpr double b2 = kGunarathna[E].b2;
-    static constexpr double b3 = kGunarathna[E].b3;
+    static constexpr GunarathnaConstants k = kGunarathna[E];
     static inline void eval(const double* x, double* y) {
-        double s = a - x[0] * b1;
-        s = s - x[1] * b2;
+        double s = k.a - x[0] * k.b1;
+        s = s - x[1] * k.b2;
         const double sq = x[1] * x[1];
-        y[0] = s + sq * b3;
+        y[0] = s + sq * k.b3;
     }
 };
 
@@ -135,13 +127,11 @@ struct GunarathnaQuadratic {
 template <int E>
 struct GunarathnaSquare {
     static constexpr int nin = 2, nout = 1;
-    static constexpr double a = kGunarathna[E].a;
-    static constexpr double b1 = kGunarathna[E].b1;
-    static constexpr double b2 = kGunarathna[E].b2;
+    static constexpr GunarathnaConstants k = kGunarathna[E];
     static inline void eval(const double* x, double* y) {
-        double s = a - x[0] * b1;
+        const double s = k.a - x[0] * k.b1;
         const double sq = x[1] * x[1];
-        y[0] = s + sq * b2;
+        y[0] = s + sq * k.b2;
     }
 };
 
