@@ -10,6 +10,66 @@ PyArray_DTypeMeta* dtype_of(std::uint8_t code) {
     return code == kU32 ? &PyArray_UInt32DType : &PyArray_DoubleDType;
 }
 
+// Promoter: whatever DTypes the caller's operands have, ask NumPy for the
+// row's own operand types (float64; uint32 for an index input).  NumPy then
+// converts the operands under the caller's `casting` (default same_kind):
+// Python numbers, bool, integer, float16/float32 and longdouble arrays
+// become float64, Python ints and unsigned arrays of up to 32 bits a uint32
+// index, and complex, datetime, string and object operands fail with
+// NumPy's own casting error.  A DType fixed by the caller's `signature=` or
+// `dtype=` is kept, so that NumPy reports that no loop matches it.  Called
+// only when no loop matches the operand DTypes exactly; NumPy caches the
+// outcome per combination of DTypes.
+template <PtfType First>
+int promote_to_row(PyObject* ufunc, PyArray_DTypeMeta* const[],
+                   PyArray_DTypeMeta* const signature[],
+                   PyArray_DTypeMeta* new_op_dtypes[]) {
+    const int nargs = reinterpret_cast<PyUFuncObject*>(ufunc)->nargs;
+    for (int k = 0; k < nargs; ++k) {
+        PyArray_DTypeMeta* dt = signature[k];
+        if (dt == nullptr) {
+            dt = dtype_of(k == 0 ? First : kF64);
+        }
+        Py_INCREF(dt);
+        new_op_dtypes[k] = dt;
+    }
+    return 0;
+}
+
+// Attaches the promoter to a row's ufunc, for every combination of DTypes
+// (None matches any).  Returns 0, or -1 with an exception set.
+int add_promoter(PyObject* ufunc, const PtfUfuncEntry& row) {
+    // Every operand but the first input is float64 in every row; the
+    // promoter is chosen by that first input's type.
+    for (int k = 1; k < row.nin + row.nout; ++k) {
+        if (row.types[k] != kF64) {
+            PyErr_Format(PyExc_SystemError,
+                         "%s: no promoter for its operand types", row.name);
+            return -1;
+        }
+    }
+    PyArrayMethod_PromoterFunction* fn =
+        row.types[0] == kU32 ? &promote_to_row<kU32> : &promote_to_row<kF64>;
+    PyObject* capsule = PyCapsule_New(reinterpret_cast<void*>(fn),
+                                      "numpy._ufunc_promoter", nullptr);
+    if (capsule == nullptr) {
+        return -1;
+    }
+    PyObject* any = PyTuple_New(row.nin + row.nout);
+    if (any == nullptr) {
+        Py_DECREF(capsule);
+        return -1;
+    }
+    for (int k = 0; k < row.nin + row.nout; ++k) {
+        Py_INCREF(Py_None);
+        PyTuple_SET_ITEM(any, k, Py_None);
+    }
+    const int rc = PyUFunc_AddPromoter(ufunc, any, capsule);
+    Py_DECREF(any);
+    Py_DECREF(capsule);
+    return rc < 0 ? -1 : 0;
+}
+
 int register_row(PyObject* module, const PtfUfuncEntry& row) {
     PyArray_DTypeMeta* dtypes[kMaxOperands];
     for (int k = 0; k < row.nin + row.nout; ++k) {
@@ -31,12 +91,14 @@ int register_row(PyObject* module, const PtfUfuncEntry& row) {
         row.name,
         row.nin,
         row.nout,
-        NPY_SAME_KIND_CASTING,
+        // The loop converts nothing: it takes exactly its operand types.
+        NPY_NO_CASTING,
         static_cast<NPY_ARRAYMETHOD_FLAGS>(0),
         dtypes,
         slots,
     };
-    if (PyUFunc_AddLoopFromSpec(ufunc, &spec) < 0) {
+    if (PyUFunc_AddLoopFromSpec(ufunc, &spec) < 0 ||
+        add_promoter(ufunc, row) < 0) {
         Py_DECREF(ufunc);
         return -1;
     }

@@ -45,11 +45,55 @@ def test_single_loop_with_row_types(name):
     assert uf.identity is None
     assert uf.ntypes == 0 and uf.types == []  # no legacy loops
     ins = (np.dtype(input_dtype(name)),) * uf.nin
-    resolved = uf.resolve_dtypes(ins + (None,) * uf.nout)
-    assert resolved == ins + (np.dtype(np.float64),) * uf.nout
-    other = np.dtype(np.float64 if name in UINT32_INPUT else np.uint32)
+    outs = (np.dtype(np.float64),) * uf.nout
+    assert uf.resolve_dtypes(ins + (None,) * uf.nout) == ins + outs
+    # The promoter sends every other input type to the same loop.
+    other = np.dtype(np.uint16 if name in UINT32_INPUT else np.float32)
+    assert uf.resolve_dtypes((other,) * uf.nin + (None,) * uf.nout) == (
+        ins + outs)
+    # A loop type the caller insists on does not exist.
     with pytest.raises(TypeError):
-        uf.resolve_dtypes((other,) * uf.nin + (None,) * uf.nout)
+        uf.resolve_dtypes((None,) * uf.nin + (other,) * uf.nout,
+                          signature=(other,) * (uf.nin + uf.nout))
+
+
+# Operand types NumPy converts under the default casting, and one value of
+# each that converts exactly to the row's type.
+CONVERTED = {
+    "float64": [np.float32, np.float16, np.int64, np.int8, np.uint32,
+                np.bool_, np.longdouble, float, int],
+    "uint32": [np.uint8, np.uint16, np.uint32],
+}
+
+
+@pytest.mark.parametrize("name", NAMES)
+def test_other_operand_types_take_the_same_loop(name):
+    uf = getattr(_loamara, name)
+    dt = input_dtype(name)
+    xs = [np.array([1.0, 2.0, 0.0, 3.0]) + k for k in range(uf.nin)]
+    ref = as_tuple(uf(*[x.astype(dt) for x in xs]))
+    for t in CONVERTED[np.dtype(dt).name]:
+        if t in (float, int):  # plain Python numbers, element by element
+            got = [as_tuple(uf(*[t(x[i]) for x in xs])) for i in range(4)]
+            got = tuple(np.array([g[j] for g in got])
+                        for j in range(uf.nout))
+            want = ref
+        else:
+            got = as_tuple(uf(*[x.astype(t) for x in xs]))
+            want = as_tuple(uf(*[x.astype(t).astype(dt) for x in xs]))
+        for g, r in zip(got, want):
+            assert g.dtype == np.float64
+            assert_same_bits(g, r)
+    # Types that do not convert under same_kind casting: NumPy's error.
+    for bad in (np.complex128, np.str_, object, "M8[s]"):
+        with pytest.raises(TypeError, match="Cannot cast"):
+            uf(*[x.astype(bad) for x in xs])
+    # The loop itself casts nothing, so the strictest casting accepts
+    # operands of the row's own types.
+    exact = [x.astype(dt) for x in xs]
+    for casting in ("no", "equiv", "safe"):
+        for g, r in zip(as_tuple(uf(*exact, casting=casting)), ref):
+            assert_same_bits(g, r)
 
 
 def random_inputs(name, n, rng):
