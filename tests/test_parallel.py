@@ -105,7 +105,7 @@ def test_where_scalars_and_empty():
 def test_errors_are_the_ufuncs_own():
     f = L.calc_ptf_jabro1992
     with pytest.raises(TypeError):
-        parallel_apply(f, np.arange(10), np.arange(10), np.arange(10))
+        parallel_apply(f, np.arange(10) * 1j, np.arange(10), np.arange(10))
     with pytest.raises(ValueError):
         parallel_apply(f, np.ones(5), np.ones(6), np.ones(5))
     with np.errstate(invalid="raise"), pytest.raises(FloatingPointError):
