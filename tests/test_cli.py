@@ -1,7 +1,12 @@
 """The `loamara` command line, end to end in a subprocess."""
 import csv
+import os
+import pty
+import signal
 import subprocess
 import sys
+import threading
+import time
 
 import numpy as np
 import pytest
@@ -175,3 +180,102 @@ def test_demo_prints_the_twelve_classes():
     na = [line for line in out.splitlines() if "n/a" in line]
     assert len(na) == 2 and all(line.startswith("silt  ") for line in na)
     assert max(len(line) for line in out.splitlines()) <= 100
+
+
+def saxton_rows(n):
+    sand, clay, om = soils(n)
+    return [[f"{a:.10f}", f"{b:.10f}", f"{c:.10f}"]
+            for a, b, c in zip(sand, clay, om)]
+
+
+def feed_fifo(path, lines, hold=None):
+    """Writes `lines` into the FIFO at `path` from a thread; with `hold`
+    (an Event), keeps the FIFO open until it is set."""
+    def write():
+        with open(path, "w") as f:
+            f.writelines(line + "\n" for line in lines)
+            f.flush()
+            if hold is not None:
+                hold.wait(60)
+    t = threading.Thread(target=write, daemon=True)
+    t.start()
+    return t
+
+
+def test_input_on_a_fifo_with_a_progress_bar_loses_no_row(tmp_path):
+    rows = saxton_rows(1000)
+    fifo = tmp_path / "soils.fifo"
+    os.mkfifo(fifo)
+    writer = feed_fifo(fifo, ["sand,clay,om"] + [",".join(r) for r in rows])
+    master, slave = pty.openpty()  # a terminal on stderr: progress shown
+    try:
+        res = subprocess.run(
+            [sys.executable, "-m", "loamara", "run", "saxton2006", str(fifo),
+             "-o", str(tmp_path / "out.csv")],
+            stdout=subprocess.PIPE, stderr=slave, timeout=60)
+    finally:
+        os.close(slave)
+        os.close(master)
+    writer.join()
+    assert res.returncode == 0
+    header, got = read_csv(tmp_path / "out.csv")
+    assert [r[:3] for r in got] == rows
+
+
+@pytest.mark.parametrize("content, where", [
+    (b"sand,clay,om\n0.4,0.2,2\n0.3,0.\xff1,2\n", "line 3"),
+    (b"sand,clay,om\n0.4,0.2,2\n0.4,0.2,2\n0.4," + b"1" * 200_000 + b",2\n",
+     "line 4"),
+], ids=["not-utf8", "huge-field"])
+def test_unreadable_text_names_the_line(tmp_path, content, where):
+    (tmp_path / "in.csv").write_bytes(content)
+    res = cli("run", "saxton2006", tmp_path / "in.csv", "-o",
+              tmp_path / "out.csv")
+    assert res.returncode == 1
+    assert res.stderr.startswith("loamara: error:") and where in res.stderr
+    assert "Traceback" not in res.stderr
+    assert os.listdir(tmp_path) == ["in.csv"]
+
+
+@pytest.mark.parametrize("sig, status, word", [
+    (signal.SIGINT, 130, "interrupted"), (signal.SIGTERM, 143, "terminated")])
+def test_a_stopped_run_leaves_no_file_and_no_traceback(tmp_path, sig,
+                                                        status, word):
+    fifo = tmp_path / "soils.fifo"
+    os.mkfifo(fifo)
+    hold = threading.Event()
+    writer = feed_fifo(fifo, ["sand,clay,om", "0.4,0.2,2"], hold)
+    proc = subprocess.Popen(
+        [sys.executable, "-m", "loamara", "run", "saxton2006", str(fifo),
+         "-o", str(tmp_path / "out.csv")],
+        stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    try:
+        for _ in range(600):  # until the run has its output file open
+            if any(n.endswith(".part") for n in os.listdir(tmp_path)):
+                break
+            time.sleep(0.05)
+        proc.send_signal(sig)
+        _, err = proc.communicate(timeout=60)
+    finally:
+        hold.set()
+        writer.join()
+    assert proc.returncode == status
+    assert err.strip() == f"loamara: {word}"
+    assert sorted(os.listdir(tmp_path)) == ["soils.fifo"]
+
+
+def test_output_paths_are_checked_before_reading(tmp_path):
+    # A FIFO nobody writes to blocks a reader: the run must stop first.
+    fifo = tmp_path / "soils.fifo"
+    os.mkfifo(fifo)
+    res = subprocess.run(
+        [sys.executable, "-m", "loamara", "run", "saxton2006", str(fifo),
+         "-o", str(tmp_path)], capture_output=True, text=True, timeout=30)
+    assert res.returncode == 1 and "is a directory" in res.stderr
+    src = write_csv(tmp_path / "in.csv", ["sand", "clay", "om"],
+                    saxton_rows(3))
+    before = src.read_bytes()
+    for target in (src, tmp_path / "." / "in.csv"):
+        res = cli("run", "saxton2006", src, "-o", target)
+        assert res.returncode == 1 and "is the input file" in res.stderr
+    assert src.read_bytes() == before

@@ -159,3 +159,34 @@ def test_wrong_inputs_list_the_expected_inputs_with_units(kwargs, args,
 def test_values_that_are_not_real_numbers_are_refused(bad):
     with pytest.raises(TypeError, match="'silt' of calc_ptf_jabro1992"):
         loamara.estimate("jabro1992", silt=bad, clay=20, bd=1.4)
+
+
+def test_class_index_range_is_checked_exactly():
+    # In float32 4294967295 rounds to 2**32: the check must not run there.
+    for bad in (np.array([2.0**32], np.float32), np.float16(-1.0)):
+        with pytest.raises(ValueError, match="whole number from 0"):
+            loamara.estimate("clapp1978", bad)
+    r = loamara.estimate("clapp1978", np.array([4.0, 4294967040.0], np.float32))
+    assert_same_bits(r.b, CLAPP(np.array([4, 4294967040], np.uint32))[0])
+
+
+def test_masked_in_masked_out():
+    x = np.ma.array([40.0, -5.0, 30.0], mask=[False, True, False])
+    with np.errstate(all="raise"):  # the masked element is not evaluated
+        r = loamara.estimate("jabro1992", silt=x, clay=20.0, bd=1.4)
+    assert isinstance(r.ksat, np.ma.MaskedArray)
+    assert list(r.ksat.mask) == [False, True, False]
+    assert_same_bits(r.ksat.data[[0, 2]],
+                     JABRO(np.array([40.0, 30.0]), F(20.0), F(1.4)))
+
+
+def test_series_among_xarray_inputs_align_on_their_index():
+    silt = xr.DataArray([30.0, 40.0, 50.0], dims="plot",
+                        coords={"plot": [1, 2, 3]})
+    clay = pd.Series([5.0, 10.0, 20.0], index=pd.Index([3, 2, 1], name="plot"))
+    r = loamara.estimate("jabro1992", silt, clay, 1.4)
+    assert isinstance(r.ksat, xr.DataArray) and r.ksat.dims == ("plot",)
+    assert_same_bits(r.ksat.values, JABRO(np.array([30.0, 40.0, 50.0]),
+                                          np.array([20.0, 10.0, 5.0]), F(1.4)))
+    with pytest.raises(TypeError, match="name the Series' index"):
+        loamara.estimate("jabro1992", silt, pd.Series([1.0, 2.0, 3.0]), 1.4)

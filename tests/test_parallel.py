@@ -1,4 +1,7 @@
 """The chunked, threaded evaluation gives exactly what one call gives."""
+import threading
+import time
+
 import numpy as np
 import pytest
 
@@ -111,3 +114,70 @@ def test_errors_are_the_ufuncs_own():
     with np.errstate(invalid="raise"), pytest.raises(FloatingPointError):
         parallel_apply(f, -np.ones(5000), np.ones(5000), np.ones(5000),
                        chunk_size=100, threads=2)
+
+
+def test_a_failing_chunk_stops_every_write_before_the_call_returns():
+    f = L.calc_ptf_jabro1992
+    n = 200 * 1000
+    silt = np.full(n, 30.0)
+    silt[1500] = -1.0  # log of a negative number: invalid
+    out = np.full(n, -7.0)
+    with np.errstate(invalid="raise"), pytest.raises(FloatingPointError):
+        parallel_apply(f, silt, silt, np.full(n, 1.4), out=out,
+                       chunk_size=1000, threads=2)
+    snapshot = out.copy()
+    time.sleep(0.3)
+    assert_same_bits(out, snapshot)  # nothing wrote after the exception
+
+
+def test_outputs_that_overlap_each_other_give_the_plain_result():
+    # Chunks running at once would race where the two outputs meet.
+    f = L.calc_ptf_saxton2006
+    n = 400_000
+    rng = np.random.default_rng(4)
+    sand, clay = rng.uniform(0.1, 0.5, (2, n))
+    results = []
+    for call in (f, lambda *a, out: parallel_apply(*(f, *a), out=out,
+                                                     chunk_size=20_000,
+                                                     threads=2)):
+        b = np.zeros(n + 1)
+        rest = tuple(np.zeros(n) for _ in range(8))
+        call(sand, clay, 2.5, out=(b[:-1], b[1:]) + rest)
+        results.append((b,) + rest)
+    for got, want in zip(*results):
+        assert_same_bits(got, want)
+
+
+def test_one_array_as_out_of_a_multi_output_ufunc_is_refused():
+    x = np.full(5000, 30.0)
+    with pytest.raises(TypeError, match="tuple"):
+        parallel_apply(L.calc_ptf_dijkerman1988, x, x, out=np.empty(5000),
+                       chunk_size=100)
+
+
+def test_thread_pools_stay_bounded():
+    x = np.full(400, 30.0)
+    for threads in range(2, 34):
+        parallel_apply(L.calc_ptf_jabro1992, x, x, x, chunk_size=10,
+                       threads=threads)
+    for _ in range(100):  # replaced pools' threads end once idle
+        ours = [t for t in threading.enumerate()
+                if t.name.startswith("loamara")]
+        if len(ours) <= 33:
+            break
+        time.sleep(0.05)
+    assert len(ours) <= 33
+
+
+def test_same_type_and_values_at_every_size():
+    pd = pytest.importorskip("pandas")
+    f = L.calc_ptf_jabro1992
+    for n in (5, 5000):
+        s = pd.Series(np.linspace(10, 40, n), index=np.arange(n) * 2)
+        got = parallel_apply(f, s, s, 1.4, chunk_size=100)
+        assert isinstance(got, pd.Series)
+        assert_same_bits(got.to_numpy(), f(s.to_numpy(), s.to_numpy(), 1.4))
+        # Python numbers and float32 arrays take the same loop.
+        x32 = np.linspace(10, 40, n, dtype=np.float32)
+        assert_same_bits(parallel_apply(f, x32, 20, 1.4, chunk_size=100),
+                         f(x32.astype(np.float64), 20.0, 1.4))

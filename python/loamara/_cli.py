@@ -13,6 +13,7 @@ from __future__ import annotations
 import argparse
 import os
 import shutil
+import signal
 import sys
 import textwrap
 from collections.abc import Sequence
@@ -173,15 +174,34 @@ def build_parser() -> argparse.ArgumentParser:
     return parser
 
 
+class _Terminated(BaseException):
+    """SIGTERM, raised in the main thread so that the work in progress is
+    abandoned like after Ctrl-C (no partial output file is left)."""
+
+
+def _on_sigterm(signum: int, frame: object) -> None:
+    raise _Terminated()
+
+
 def main(argv: Sequence[str] | None = None) -> int:
     """Entry point of the ``loamara`` command; returns the exit status."""
     parser = build_parser()
     args = parser.parse_args(argv)
     try:
+        previous = signal.signal(signal.SIGTERM, _on_sigterm)
+    except ValueError:  # not the main thread: leave signals alone
+        previous = None
+    try:
         status: int = args.func(args)
     except (UnknownPTFError, RunError) as exc:
         print(f"loamara: error: {exc}", file=sys.stderr)
         return 1
+    except KeyboardInterrupt:
+        print("loamara: interrupted", file=sys.stderr)
+        return 130
+    except _Terminated:
+        print("loamara: terminated", file=sys.stderr)
+        return 128 + signal.SIGTERM
     except BrokenPipeError:  # e.g. `loamara list | head`
         devnull = os.open(os.devnull, os.O_WRONLY)
         os.dup2(devnull, sys.stdout.fileno())
@@ -189,4 +209,7 @@ def main(argv: Sequence[str] | None = None) -> int:
     except OSError as exc:
         print(f"loamara: error: {exc}", file=sys.stderr)
         return 1
+    finally:
+        if previous is not None:
+            signal.signal(signal.SIGTERM, previous)
     return status

@@ -165,6 +165,10 @@ def _class_index(arr: np.ndarray, label: str) -> np.ndarray:
         raise TypeError(f"{label} has values of type {arr.dtype}; a whole "
                         "number (texture-class index) is expected")
     if kind == "f":
+        # Checked in double precision, which holds every float16/float32
+        # exactly: in float32, 4294967295 rounds to 2**32.
+        if arr.dtype.itemsize < 8:
+            arr = arr.astype(np.float64)
         bad = ~(np.isfinite(arr) & (arr == np.floor(arr)))
         bad |= (arr < 0) | (arr > _UINT32_MAX)
     else:
@@ -235,6 +239,8 @@ def _container(values: list[Any]) -> str:
     if pd is not None and any(
             isinstance(v, (pd.Series, pd.DataFrame)) for v in values):
         return "pandas"
+    if any(np.ma.isMaskedArray(v) for v in values):
+        return "masked"
     return "numpy"
 
 
@@ -242,8 +248,45 @@ def _as_tuple(out: Any) -> tuple[Any, ...]:
     return out if isinstance(out, tuple) else (out,)
 
 
+def _xarray_operand(value: Any, q: Quantity, ptf: PTF,
+                    coords: dict[str, Any], xr: Any) -> Any:
+    """A pandas Series among xarray inputs becomes a DataArray along the
+    dimension its index is named after, in the order of that dimension's
+    labels; anything else of pandas is refused rather than broadcast."""
+    pd = sys.modules.get("pandas")
+    if pd is None or not isinstance(value, (pd.Series, pd.DataFrame)):
+        return value
+    name = value.index.name if isinstance(value, pd.Series) else None
+    if name not in coords:
+        raise TypeError(
+            f"input {q.name!r} of {ptf.name} is a pandas "
+            f"{type(value).__name__} among xarray inputs with dimensions "
+            f"{sorted(coords)}: name the Series' index after the dimension "
+            "it runs along (series.rename_axis('DIM')) or pass a DataArray")
+    arr = xr.DataArray.from_series(value)
+    labels = coords[name]
+    if labels is not None and not labels.equals(value.index):
+        if (len(labels) != len(value.index) or not value.index.is_unique
+                or not labels.isin(value.index).all()):
+            raise ValueError(
+                f"input {q.name!r} of {ptf.name}: the labels of the Series' "
+                f"index {name!r} are not those of the xarray dimension "
+                f"{name!r}; reindex it first")
+        arr = arr.reindex({name: labels})
+    return arr
+
+
 def _run_xarray(ptf: PTF, values: list[Any]) -> tuple[Any, ...]:
     import xarray as xr
+
+    coords: dict[str, Any] = {}
+    for v in values:
+        if isinstance(v, (xr.DataArray, xr.Dataset, xr.Variable)):
+            for d in v.dims:
+                index = v.indexes.get(d) if hasattr(v, "indexes") else None
+                coords.setdefault(str(d), index)
+    values = [_xarray_operand(v, q, ptf, coords, xr)
+              for v, q in zip(values, ptf.inputs)]
 
     out = _as_tuple(xr.apply_ufunc(
         functools.partial(apply_block, ptf.name), *values,
@@ -287,6 +330,21 @@ def _run_pandas(ptf: PTF, values: list[Any]) -> tuple[Any, ...]:
     return tuple(named)
 
 
+def _run_masked(ptf: PTF, values: list[Any]) -> tuple[Any, ...]:
+    """Masked arrays in, masked arrays out: an element masked in any input
+    is masked in every output and is not evaluated (its outputs hold NaN
+    under the mask)."""
+    ops = [operand(np.ma.getdata(v), q, ptf)
+           for v, q in zip(values, ptf.inputs)]
+    shape = np.broadcast_shapes(*(o.shape for o in ops))
+    mask = np.zeros(shape, dtype=bool)
+    for v in values:
+        mask |= np.ma.getmaskarray(v) if np.ma.isMaskedArray(v) else False
+    outs = tuple(np.full(shape, np.nan) for _ in range(ptf.nout))
+    ptf.ufunc(*ops, out=outs, where=~mask)
+    return tuple(np.ma.masked_array(o, mask=mask.copy()) for o in outs)
+
+
 def estimate(ptf: str | np.ufunc, /, *args: Any, **inputs: Any) -> Result:
     """Evaluates a pedotransfer function with named inputs.
 
@@ -317,6 +375,8 @@ def estimate(ptf: str | np.ufunc, /, *args: Any, **inputs: Any) -> Result:
         out = _run_dask(entry, values)
     elif kind == "pandas":
         out = _run_pandas(entry, values)
+    elif kind == "masked":
+        out = _run_masked(entry, values)
     else:
         ops = [operand(v, q, entry) for v, q in zip(values, entry.inputs)]
         out = _as_tuple(entry.ufunc(*ops))

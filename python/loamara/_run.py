@@ -16,6 +16,7 @@ import csv
 import importlib
 import os
 import secrets
+import stat
 import sys
 from collections.abc import Iterator, Mapping, Sequence
 from pathlib import Path
@@ -93,6 +94,48 @@ def _parse_index(cell: str) -> int:
     return value
 
 
+def _decoded_lines(raw: IO[bytes], source: str) -> Iterator[str]:
+    """The lines of a binary file as text, decoded one line at a time so that
+    text that is not UTF-8 is reported with its line number (a byte-order
+    mark at the start is dropped)."""
+    for number, line in enumerate(raw, start=1):
+        if number == 1 and line.startswith(b"\xef\xbb\xbf"):
+            line = line[3:]
+        try:
+            yield line.decode("utf-8")
+        except UnicodeDecodeError as exc:
+            raise RunError(f"{source}, line {number}: not UTF-8 text "
+                           f"(byte {line[exc.start]:#04x} at column "
+                           f"{exc.start + 1}); save the file as UTF-8"
+                           ) from None
+
+
+def _is_regular_file(path: Path) -> bool:
+    try:
+        return stat.S_ISREG(os.stat(path).st_mode)
+    except OSError:
+        return False
+
+
+def check_paths(source: Path, target: Path) -> None:
+    """Refuses, before anything is read, an output that cannot be written
+    or that would replace the input."""
+    if target.is_dir():
+        raise RunError(f"cannot write {target}: it is a directory; give a "
+                       "file name with -o")
+    directory = target.resolve().parent
+    if not directory.is_dir():
+        raise RunError(f"cannot write {target}: directory {directory} "
+                       "does not exist")
+    try:
+        same = target.exists() and os.path.samefile(source, target)
+    except OSError:
+        same = False
+    if same:
+        raise RunError(f"the output {target} is the input file: choose "
+                       "another output file, the input is never replaced")
+
+
 def _count_lines(path: Path) -> int:
     n = 0
     with open(path, "rb") as f:
@@ -140,7 +183,14 @@ def _rows(reader: Any, width: int, source: str
           ) -> Iterator[tuple[int, int, list[str]]]:
     """(data row number, line number, fields) of every non-blank row."""
     row_no = 0
-    for fields in reader:
+    while True:
+        try:
+            fields = next(reader)
+        except StopIteration:
+            return
+        except csv.Error as exc:
+            raise RunError(f"{source}, line {reader.line_num} (data row "
+                           f"{row_no + 1}): {exc}") from None
         if not fields or (len(fields) == 1 and not fields[0].strip()):
             continue  # a blank line
         row_no += 1
@@ -180,9 +230,6 @@ def _create_part_file(target: Path) -> tuple[int, Path]:
     """A new, empty file beside ``target`` for the output in progress,
     created with the permissions an ordinary new file gets."""
     directory = target.resolve().parent
-    if not directory.is_dir():
-        raise RunError(f"cannot write {target}: directory {directory} "
-                       "does not exist")
     while True:
         part = directory / f".{target.name}.{secrets.token_hex(4)}.part"
         try:
@@ -208,13 +255,16 @@ def run_csv(ptf: PTF, source: Path, target: Path,
                        f"{delimiter!r}")
     mapping = dict(mapping or {})
     src = str(source)
-    with open(source, newline="", encoding="utf-8-sig") as fin:
-        reader = csv.reader(fin, delimiter=delimiter)
+    check_paths(source, target)
+    with open(source, "rb") as fin:
+        reader = csv.reader(_decoded_lines(fin, src), delimiter=delimiter)
         try:
             header = [h.strip() for h in next(reader)]
         except StopIteration:
             raise RunError(f"{src} is empty: a header line with the column "
                            "names is expected") from None
+        except csv.Error as exc:
+            raise RunError(f"{src}, line 1: {exc}") from None
         columns = resolve_columns(ptf, header, mapping, src)
         out_names = [prefix + n for n in ptf.output_names]
         clash = [n for n in out_names if n in header]
@@ -224,7 +274,11 @@ def run_csv(ptf: PTF, source: Path, target: Path,
                 + ", ".join(repr(c) for c in clash)
                 + "; choose a prefix for the output columns with --prefix "
                 "(for example --prefix est_)")
-        total = max(_count_lines(source) - 1, 0) if progress else None
+        # The line count for the progress bar reads the file a second time:
+        # only a regular file can be read twice (a pipe or FIFO would lose
+        # the rows the count consumed).
+        total = (max(_count_lines(source) - 1, 0)
+                 if progress and _is_regular_file(source) else None)
         fd, part = _create_part_file(target)
         bar = _Progress(total, progress)
         try:

@@ -17,13 +17,22 @@ microseconds of Python) too often, large ones leave a core idle at the end;
 cores available to the process.  Below ``2 * chunk_size`` elements the call
 is made directly.  ``python bench/bench.py --chunk-sweep`` repeats the
 measurement.
+
+Whatever the size, a call gives the outcome of the plain call
+``ufunc(*args, out=out, where=where)``: the same values, the same type of
+result (operands that are not NumPy arrays or numbers, such as pandas Series,
+are left to that plain call) and the same exceptions.  When a chunk fails,
+no other chunk is started, and the exception is raised only once every chunk
+already running has finished, so nothing writes into the outputs after the
+call has returned or raised.
 """
 from __future__ import annotations
 
 import contextvars
 import os
 import threading
-from concurrent.futures import ThreadPoolExecutor
+from collections.abc import Callable, Iterator
+from concurrent.futures import Future, ThreadPoolExecutor
 from typing import Any
 
 import numpy as np
@@ -32,8 +41,12 @@ __all__ = ["parallel_apply", "DEFAULT_CHUNK_SIZE", "default_threads"]
 
 DEFAULT_CHUNK_SIZE = 1 << 19
 
-_pools: dict[int, ThreadPoolExecutor] = {}
-_pools_lock = threading.Lock()
+# One pool for the whole process, as large as the largest number of threads
+# asked for so far; a larger request replaces it (the old pool's threads end
+# once their current work is done).
+_pool: ThreadPoolExecutor | None = None
+_pool_size = 0
+_pool_lock = threading.Lock()
 
 
 def default_threads() -> int:
@@ -44,19 +57,77 @@ def default_threads() -> int:
         return max(1, os.cpu_count() or 1)
 
 
-def _pool(threads: int) -> ThreadPoolExecutor:
-    with _pools_lock:
-        pool = _pools.get(threads)
-        if pool is None:
-            pool = ThreadPoolExecutor(max_workers=threads,
-                                      thread_name_prefix="loamara")
-            _pools[threads] = pool
-        return pool
+def _start_workers(count: int, work: Callable[[], None]) -> list[Future[None]]:
+    """Submits ``count`` copies of ``work`` to the shared pool.  Submitting
+    under the lock means a pool is never shut down between being picked and
+    being given work."""
+    global _pool, _pool_size
+    if count <= 0:
+        return []
+    with _pool_lock:
+        if _pool is None or _pool_size < count:
+            old = _pool
+            _pool = ThreadPoolExecutor(max_workers=count,
+                                       thread_name_prefix="loamara")
+            _pool_size = count
+            if old is not None:
+                old.shutdown(wait=False)
+        return [_pool.submit(work) for _ in range(count)]
 
 
 def _same_view(a: np.ndarray, b: np.ndarray) -> bool:
     return (a.__array_interface__["data"][0] == b.__array_interface__["data"][0]
             and a.strides == b.strides and a.shape == b.shape)
+
+
+def _plain_operand(a: Any) -> bool:
+    """True for operands that a ufunc call treats as plain NumPy data:
+    exact ndarrays, NumPy scalars, Python numbers and sequences, not pandas,
+    xarray or dask objects or ndarray subclasses (masked arrays), which a
+    ufunc call returns as their own types."""
+    return type(a) is np.ndarray or isinstance(
+        a, (np.generic, int, float, complex, list, tuple))
+
+
+def _run_blocks(run: Callable[[tuple[int, int]], None],
+                blocks: list[tuple[int, int]], nthreads: int) -> None:
+    """Runs every block on ``nthreads`` threads, the caller's among them.
+    On the first exception no further block is started; the exception is
+    raised once every block already started has finished."""
+    it: Iterator[tuple[int, int]] = iter(blocks)
+    lock = threading.Lock()
+    failed: list[BaseException] = []
+
+    def work() -> None:
+        while True:
+            with lock:
+                if failed:
+                    return
+                block = next(it, None)
+            if block is None:
+                return
+            try:
+                run(block)
+            except BaseException as exc:  # noqa: BLE001 - re-raised below
+                with lock:
+                    failed.append(exc)
+                return
+
+    # Each task runs in a copy of the caller's context, so that the caller's
+    # np.errstate settings apply to the chunks too.
+    context = contextvars.copy_context()
+    helpers = _start_workers(
+        min(nthreads, len(blocks)) - 1, lambda: context.copy().run(work))
+    try:
+        work()
+    finally:
+        for task in helpers:
+            # A helper that never started has nothing to do any more; one
+            # that started is waited for.
+            if not task.cancel():
+                task.exception()
+    if failed:
+        raise failed[0]
 
 
 def parallel_apply(ufunc: np.ufunc, *args: Any, out: Any = None,
@@ -65,25 +136,36 @@ def parallel_apply(ufunc: np.ufunc, *args: Any, out: Any = None,
     """Call ``ufunc(*args, out=out, where=where)`` in chunks on threads.
 
     Inputs broadcast against each other and against ``out`` exactly as in
-    the ufunc call; ``out`` is one array or a tuple with one array (or None)
-    per output, as for the ufunc.  Returns what the ufunc returns: one array
-    or a tuple of arrays (NumPy scalars for 0-d operands).
+    the ufunc call; ``out`` is one array (for a one-output ufunc) or a tuple
+    with one array (or None) per output, as for the ufunc.  Returns what the
+    ufunc returns: one array or a tuple of arrays (NumPy scalars for 0-d
+    operands), and raises what it raises.
     """
     nout = ufunc.nout
     plain: dict[str, Any] = {"where": where}
     if out is not None:
         plain["out"] = out
+
+    def one_call() -> Any:
+        return ufunc(*args, **plain)
+
     if isinstance(out, tuple):
         outs = list(out)
+    elif out is None:
+        outs = [None] * nout
+    elif nout == 1:
+        outs = [out]
     else:
-        outs = [out] + [None] * (nout - 1) if nout >= 1 else []
-    if len(outs) != nout:
-        # Let the ufunc report the mistake in its own words.
-        return ufunc(*args, **plain)
+        return one_call()  # the ufunc's own TypeError
     chunk = DEFAULT_CHUNK_SIZE if chunk_size is None else int(chunk_size)
     nthreads = default_threads() if threads is None else int(threads)
     if chunk < 1 or nthreads < 1:
         raise ValueError("chunk_size and threads must be positive")
+    if (len(outs) != nout or len(args) != ufunc.nin or nthreads == 1
+            or not all(_plain_operand(a) for a in args)
+            or not all(o is None or type(o) is np.ndarray for o in outs)
+            or not (where is True or _plain_operand(where))):
+        return one_call()
 
     ins = [np.asarray(a) for a in args]
     try:
@@ -94,26 +176,29 @@ def parallel_apply(ufunc: np.ufunc, *args: Any, out: Any = None,
         dtypes = ufunc.resolve_dtypes(
             tuple(a.dtype for a in ins) + (None,) * nout)
     except (ValueError, TypeError):
-        return ufunc(*args, **plain)
+        return one_call()
     size = int(np.prod(shape, dtype=np.int64))
-    if nthreads == 1 or size < 2 * chunk or len(ins) != ufunc.nin:
-        return ufunc(*args, **plain)
+    if size < 2 * chunk:
+        return one_call()
 
     result = []
     for o, dt in zip(outs, dtypes[ufunc.nin:]):
         if o is None:
             o = np.empty(shape, dtype=dt)
-        elif (not isinstance(o, np.ndarray) or o.shape != shape
-              or not o.flags.writeable):
-            return ufunc(*args, **plain)
+        elif o.shape != shape or not o.flags.writeable:
+            return one_call()
         result.append(o)
     # Outputs that overlap an input other than element for element (which
-    # NumPy resolves with a temporary copy) are left to one plain call.
+    # NumPy resolves with a temporary copy), or overlap each other, are left
+    # to one plain call: chunks would race at their borders.
     views = [np.broadcast_to(a, shape) for a in ins]
-    for o in result:
+    for j, o in enumerate(result):
         for v in views:
             if np.may_share_memory(o, v) and not _same_view(o, v):
-                return ufunc(*args, **plain)
+                return one_call()
+        for other in result[:j]:
+            if np.may_share_memory(o, other):
+                return one_call()
     mask = None if where is True else np.broadcast_to(np.asarray(where), shape)
 
     # Chunks along the longest axis; each task is a block of ~chunk elements.
@@ -127,10 +212,5 @@ def parallel_apply(ufunc: np.ufunc, *args: Any, out: Any = None,
         ufunc(*(v[idx] for v in views), out=tuple(o[idx] for o in result),
               where=True if mask is None else mask[idx])
 
-    # Each task runs in a copy of the caller's context, so that the caller's
-    # np.errstate settings apply to the chunks too.
-    context = contextvars.copy_context()
-    tasks = [_pool(nthreads).submit(context.copy().run, run, b) for b in blocks]
-    for task in tasks:
-        task.result()
+    _run_blocks(run, blocks, nthreads)
     return tuple(result) if nout > 1 else result[0]
