@@ -7,27 +7,27 @@ calc_ptf_ahuja1984: ufunc
 calc_ptf_aimrun2009: ufunc
 """calc_ptf_aimrun2009(x1, x2, x3, x4) -> ksat; Aimrun (2009)"""
 calc_ptf_beniaich2023_slr1: ufunc
-"""calc_ptf_beniaich2023_slr1(x1) -> (theta_s, theta_fc, theta_wp); Beniaich et al. (2023)"""
+"""calc_ptf_beniaich2023_slr1(clay) -> (w_sat, w_fc, w_wp); Beniaich et al. (2023)"""
 calc_ptf_beniaich2023_slr2: ufunc
-"""calc_ptf_beniaich2023_slr2(x1) -> (theta_s, theta_fc, theta_wp); Beniaich et al. (2023)"""
+"""calc_ptf_beniaich2023_slr2(silt) -> (w_sat, w_fc, w_wp); Beniaich et al. (2023)"""
 calc_ptf_beniaich2023_slr3: ufunc
-"""calc_ptf_beniaich2023_slr3(x1) -> (theta_s, theta_fc, theta_wp); Beniaich et al. (2023)"""
+"""calc_ptf_beniaich2023_slr3(sand) -> (w_sat, w_fc, w_wp); Beniaich et al. (2023)"""
 calc_ptf_beniaich2023_slr4: ufunc
-"""calc_ptf_beniaich2023_slr4(x1, x2) -> (theta_s, theta_fc, theta_wp); Beniaich et al. (2023)"""
+"""calc_ptf_beniaich2023_slr4(sand, clay) -> (w_sat, w_fc, w_wp); Beniaich et al. (2023)"""
 calc_ptf_beniaich2023_slr5: ufunc
-"""calc_ptf_beniaich2023_slr5(x1, x2) -> (theta_s, theta_fc, theta_wp); Beniaich et al. (2023)"""
+"""calc_ptf_beniaich2023_slr5(x1, x2) -> (w_sat, w_fc, w_wp); Beniaich et al. (2023)"""
 calc_ptf_beniaich2023_slr6: ufunc
-"""calc_ptf_beniaich2023_slr6(x1) -> (theta_s, theta_fc, theta_wp); Beniaich et al. (2023)"""
+"""calc_ptf_beniaich2023_slr6(om) -> (w_sat, w_fc, w_wp); Beniaich et al. (2023)"""
 calc_ptf_beniaich2023_mlr1: ufunc
-"""calc_ptf_beniaich2023_mlr1(x1, x2, x3) -> (theta_s, theta_fc, theta_wp); Beniaich et al. (2023)"""
+"""calc_ptf_beniaich2023_mlr1(silt, sand, om) -> (w_sat, w_fc, w_wp); Beniaich et al. (2023)"""
 calc_ptf_beniaich2023_mlr2: ufunc
-"""calc_ptf_beniaich2023_mlr2(x1, x2) -> (theta_s, theta_fc, theta_wp); Beniaich et al. (2023)"""
+"""calc_ptf_beniaich2023_mlr2(sand, om) -> (w_sat, w_fc, w_wp); Beniaich et al. (2023)"""
 calc_ptf_beniaich2023_mlr3: ufunc
-"""calc_ptf_beniaich2023_mlr3(x1, x2) -> (theta_s, theta_fc, theta_wp); Beniaich et al. (2023)"""
+"""calc_ptf_beniaich2023_mlr3(silt, om) -> (w_sat, w_fc, w_wp); Beniaich et al. (2023)"""
 calc_ptf_beniaich2023_mlr4: ufunc
-"""calc_ptf_beniaich2023_mlr4(x1, x2) -> (theta_s, theta_fc, theta_wp); Beniaich et al. (2023)"""
+"""calc_ptf_beniaich2023_mlr4(clay, om) -> (w_sat, w_fc, w_wp); Beniaich et al. (2023)"""
 calc_ptf_beniaich2023_mlr5: ufunc
-"""calc_ptf_beniaich2023_mlr5(x1, x2, x3) -> (theta_s, theta_fc, theta_wp); Beniaich et al. (2023)"""
+"""calc_ptf_beniaich2023_mlr5(clay, silt, om) -> (w_sat, w_fc, w_wp); Beniaich et al. (2023)"""
 calc_ptf_chakraborty2011_eq1: ufunc
 """calc_ptf_chakraborty2011_eq1(x1, x2) -> (w1, w2, w3, w4); Chakraborty et al. (2011)"""
 calc_ptf_chakraborty2011_eq2: ufunc
@@ -35,7 +35,7 @@ calc_ptf_chakraborty2011_eq2: ufunc
 calc_ptf_chakraborty2011_eq3: ufunc
 """calc_ptf_chakraborty2011_eq3(x1, x2, x3) -> (w1, w2, w3, w4); Chakraborty et al. (2011)"""
 calc_ptf_chakraborty2011_eq4: ufunc
-"""calc_ptf_chakraborty2011_eq4(x1, x2, x3) -> (w1, w2, w3, w4); Chakraborty et al. (2011)"""
+"""calc_ptf_chakraborty2011_eq4(x1, x2, sand) -> (w1, w2, w3, w4); Chakraborty et al. (2011)"""
 calc_ptf_chakraborty2011_eq5: ufunc
 """calc_ptf_chakraborty2011_eq5(x1, x2, x3, x4) -> (w1, w2, w3, w4); Chakraborty et al. (2011)"""
 calc_ptf_chakraborty2011_eq6: ufunc
@@ -45,15 +45,15 @@ calc_ptf_clapp1978: ufunc
 calc_ptf_cosby1984_univariate: ufunc
 """calc_ptf_cosby1984_univariate(sand, silt, clay) -> (b, log10_psi_s, log10_ksat, theta_s, q5, q6, q7); Cosby et al. (1984)"""
 calc_ptf_dharumarajan2019_nkp: ufunc
-"""calc_ptf_dharumarajan2019_nkp(x0, x1, x2) -> (y0, y1); Dharumarajan et al. (2019)"""
+"""calc_ptf_dharumarajan2019_nkp(x0, x1, x2) -> (fc, pwp); Dharumarajan et al. (2019)"""
 calc_ptf_dharumarajan2019_nkp_clay: ufunc
-"""calc_ptf_dharumarajan2019_nkp_clay(clay) -> (y0, y1); Dharumarajan et al. (2019)"""
+"""calc_ptf_dharumarajan2019_nkp_clay(clay) -> (fc, pwp); Dharumarajan et al. (2019)"""
 calc_ptf_dharumarajan2019_skp: ufunc
-"""calc_ptf_dharumarajan2019_skp(x0, x1, x2) -> (y0, y1); Dharumarajan et al. (2019)"""
+"""calc_ptf_dharumarajan2019_skp(x0, x1, x2) -> (fc, pwp); Dharumarajan et al. (2019)"""
 calc_ptf_dharumarajan2019_skp_clay: ufunc
-"""calc_ptf_dharumarajan2019_skp_clay(clay) -> (y0, y1); Dharumarajan et al. (2019)"""
+"""calc_ptf_dharumarajan2019_skp_clay(clay) -> (fc, pwp); Dharumarajan et al. (2019)"""
 calc_ptf_dharumarajan2019_infiltration: ufunc
-"""calc_ptf_dharumarajan2019_infiltration(x0, x1, x2) -> y; Dharumarajan et al. (2019)"""
+"""calc_ptf_dharumarajan2019_infiltration(x0, x1, x2) -> infiltration_rate; Dharumarajan et al. (2019)"""
 calc_ptf_dijkerman1988: ufunc
 """calc_ptf_dijkerman1988(clay, sand) -> (theta_wp, theta_fc); Dijkerman (1988)"""
 calc_ptf_dijkerman1988_available_water: ufunc
@@ -141,27 +141,27 @@ calc_ptf_ferrerjulia2004_general_sand: ufunc
 calc_ptf_ferrerjulia2004_general_texture_organic_matter: ufunc
 """calc_ptf_ferrerjulia2004_general_texture_organic_matter(sand, clay, om) -> ksat; Ferrer-Julia et al. (2004)"""
 calc_ptf_gunarathna2019_vwc10_set1: ufunc
-"""calc_ptf_gunarathna2019_vwc10_set1(x1) -> theta_10; Gunarathna et al. (2019)"""
+"""calc_ptf_gunarathna2019_vwc10_set1(sand) -> theta_10; Gunarathna et al. (2019)"""
 calc_ptf_gunarathna2019_vwc10_set2: ufunc
-"""calc_ptf_gunarathna2019_vwc10_set2(x1, x2) -> theta_10; Gunarathna et al. (2019)"""
+"""calc_ptf_gunarathna2019_vwc10_set2(sand, x2) -> theta_10; Gunarathna et al. (2019)"""
 calc_ptf_gunarathna2019_vwc10_set3: ufunc
-"""calc_ptf_gunarathna2019_vwc10_set3(x1, x2, x3) -> theta_10; Gunarathna et al. (2019)"""
+"""calc_ptf_gunarathna2019_vwc10_set3(sand, x2, bd) -> theta_10; Gunarathna et al. (2019)"""
 calc_ptf_gunarathna2019_vwc10_set4: ufunc
-"""calc_ptf_gunarathna2019_vwc10_set4(x1, x2, x3) -> theta_10; Gunarathna et al. (2019)"""
+"""calc_ptf_gunarathna2019_vwc10_set4(sand, x2, x3) -> theta_10; Gunarathna et al. (2019)"""
 calc_ptf_gunarathna2019_vwc33_set1: ufunc
-"""calc_ptf_gunarathna2019_vwc33_set1(x1) -> theta_33; Gunarathna et al. (2019)"""
+"""calc_ptf_gunarathna2019_vwc33_set1(sand) -> theta_33; Gunarathna et al. (2019)"""
 calc_ptf_gunarathna2019_vwc33_set2: ufunc
-"""calc_ptf_gunarathna2019_vwc33_set2(x1, x2) -> theta_33; Gunarathna et al. (2019)"""
+"""calc_ptf_gunarathna2019_vwc33_set2(sand, x2) -> theta_33; Gunarathna et al. (2019)"""
 calc_ptf_gunarathna2019_vwc33_set3: ufunc
-"""calc_ptf_gunarathna2019_vwc33_set3(x1, x2, x3) -> theta_33; Gunarathna et al. (2019)"""
+"""calc_ptf_gunarathna2019_vwc33_set3(sand, x2, bd) -> theta_33; Gunarathna et al. (2019)"""
 calc_ptf_gunarathna2019_vwc33_set4: ufunc
-"""calc_ptf_gunarathna2019_vwc33_set4(x1, x2, x3) -> theta_33; Gunarathna et al. (2019)"""
+"""calc_ptf_gunarathna2019_vwc33_set4(sand, x2, x3) -> theta_33; Gunarathna et al. (2019)"""
 calc_ptf_gunarathna2019_vwc1500_set1: ufunc
-"""calc_ptf_gunarathna2019_vwc1500_set1(x1) -> theta_1500; Gunarathna et al. (2019)"""
+"""calc_ptf_gunarathna2019_vwc1500_set1(sand) -> theta_1500; Gunarathna et al. (2019)"""
 calc_ptf_gunarathna2019_vwc1500_set3: ufunc
-"""calc_ptf_gunarathna2019_vwc1500_set3(x1, x2) -> theta_1500; Gunarathna et al. (2019)"""
+"""calc_ptf_gunarathna2019_vwc1500_set3(sand, bd) -> theta_1500; Gunarathna et al. (2019)"""
 calc_ptf_gunarathna2019_vwc1500_set4: ufunc
-"""calc_ptf_gunarathna2019_vwc1500_set4(x1, x2) -> theta_1500; Gunarathna et al. (2019)"""
+"""calc_ptf_gunarathna2019_vwc1500_set4(sand, x2) -> theta_1500; Gunarathna et al. (2019)"""
 calc_ptf_hodnett2002: ufunc
 """calc_ptf_hodnett2002(sand, silt, clay, oc, bd, cec, ph) -> (alpha, n, theta_s, theta_r); Hodnett and Tomasella (2002)"""
 calc_ptf_jabro1992: ufunc
@@ -253,9 +253,9 @@ calc_ptf_li2007: ufunc
 calc_ptf_mayr1999: ufunc
 """calc_ptf_mayr1999(x0, x1, x2, x3, x4) -> (y0, y1, y2); Mayr and Jarvis (1999)"""
 calc_ptf_myeni2021_fc: ufunc
-"""calc_ptf_myeni2021_fc(x1, x2, x3) -> theta_fc; Myeni (2021)"""
+"""calc_ptf_myeni2021_fc(clay, silt, oc) -> w_fc; Myeni et al. (2021)"""
 calc_ptf_myeni2021_pwp: ufunc
-"""calc_ptf_myeni2021_pwp(x1, x2, x3) -> theta_wp; Myeni (2021)"""
+"""calc_ptf_myeni2021_pwp(clay, silt, oc) -> w_pwp; Myeni et al. (2021)"""
 calc_ptf_oosterveld1980_field_capacity_tension: ufunc
 """calc_ptf_oosterveld1980_field_capacity_tension(clay) -> psi_fc; Oosterveld (1980)"""
 calc_ptf_oosterveld1980_retention: ufunc
@@ -281,7 +281,7 @@ calc_ptf_pidgeon1972_pwp_sand: ufunc
 calc_ptf_pidgeon1972_pwp_sand_organic_matter: ufunc
 """calc_ptf_pidgeon1972_pwp_sand_organic_matter(sand, om) -> pwp; Pidgeon (1972)"""
 calc_ptf_pidgeon1972_awc: ufunc
-"""calc_ptf_pidgeon1972_awc(x1, x2) -> awc; Pidgeon (1972)"""
+"""calc_ptf_pidgeon1972_awc(x1, om) -> awc; Pidgeon (1972)"""
 calc_ptf_pidgeon1972_awc_sand_organic_matter: ufunc
 """calc_ptf_pidgeon1972_awc_sand_organic_matter(sand, om) -> awc; Pidgeon (1972)"""
 calc_ptf_pidgeon1972_awc_coarse_sand: ufunc
@@ -291,7 +291,7 @@ calc_ptf_pidgeon1972_awc_fine_sand: ufunc
 calc_ptf_pidgeon1972_awc_very_fine_sand: ufunc
 """calc_ptf_pidgeon1972_awc_very_fine_sand(very_fine_sand) -> awc; Pidgeon (1972)"""
 calc_ptf_pidgeon1972_eawc: ufunc
-"""calc_ptf_pidgeon1972_eawc(x1, x2, x3) -> eawc; Pidgeon (1972)"""
+"""calc_ptf_pidgeon1972_eawc(x1, x2, om) -> eawc; Pidgeon (1972)"""
 calc_ptf_pidgeon1972_eawc_sand: ufunc
 """calc_ptf_pidgeon1972_eawc_sand(sand) -> eawc; Pidgeon (1972)"""
 calc_ptf_pidgeon1972_eawc_sand_organic_matter: ufunc
@@ -337,11 +337,11 @@ calc_ptf_varallyai1982_chernozem_c: ufunc
 calc_ptf_vereecken1989: ufunc
 """calc_ptf_vereecken1989(sand, clay, oc, bd) -> (theta_r, theta_s, alpha, n); Vereecken et al. (1989)"""
 calc_ptf_vereecken1989_detailed: ufunc
-"""calc_ptf_vereecken1989_detailed(x0, x1, x2, x3, x4, x5, x6, x7, clay, x9, x10, x11, bd) -> (theta_r, theta_s, alpha, n); Vereecken et al. (1989)"""
+"""calc_ptf_vereecken1989_detailed(x0, x1, x2, x3, x4, x5, x6, x7, clay, x9, x10, oc, bd) -> (theta_r, theta_s, alpha, n); Vereecken et al. (1989)"""
 calc_ptf_wang2012: ufunc
 """calc_ptf_wang2012(x0, x1, x2, x3, x4, x5) -> (wa, wb, ksat); Wang et al. (2012)"""
 calc_ptf_weber2020: ufunc
-"""calc_ptf_weber2020(x0, x1, x2, x3, x4, x5) -> (y0, y1, y2, y3, y4, y5, y6); Weber et al. (2020)"""
+"""calc_ptf_weber2020(theta_r_vgm, theta_s_vgm, alpha_vgm, n_vgm, tau_vgm, ksat_vgm) -> (theta_s_nc, theta_s_c, alpha, n, y4, ksat_c, y6); Weber et al. (2020)"""
 calc_ptf_zhao2016_m2_1: ufunc
 """calc_ptf_zhao2016_m2_1(x0, x1, x2) -> y; Zhao et al. (2016)"""
 calc_ptf_zhao2016_m2_2: ufunc

@@ -1,6 +1,8 @@
 """The catalog against the module: every ufunc described once, in order,
-with as many inputs and outputs as it has, and with usable names."""
+with as many inputs and outputs as it has, with usable names, and with units,
+kinds and ranges that agree with each other."""
 import keyword
+import math
 import re
 
 import numpy as np
@@ -9,9 +11,11 @@ import pytest
 import _loamara
 import loamara
 import ptfcheck
-from loamara._catalog import UNIT_OF_PUBLICATION
+from loamara._catalog import (CURVE_MODELS, NOT_ESTABLISHED,
+                               UNIT_NOT_ESTABLISHED, kinds, publications)
 
 CATALOG = loamara.catalog()
+KINDS = kinds()
 
 
 def test_same_names_in_registration_order():
@@ -56,7 +60,7 @@ def test_text_fields(p):
     assert p.name.startswith("calc_ptf_" + p.family)
     year = re.fullmatch(r"[a-z]+(\d{4})", p.family).group(1)
     assert re.fullmatch(rf"[A-Z][A-Za-z ,.\-]+ \({year}\)", p.publication)
-    for text in [p.summary, *p.notes]:
+    for text in [p.summary, *p.notes, p.citation.citation]:
         assert text.isascii() and text.strip() == text and text
     for q in p.inputs + p.outputs:
         for text in (q.unit, q.meaning):
@@ -64,18 +68,88 @@ def test_text_fields(p):
         assert "|" not in q.unit + q.meaning  # Markdown table cells
 
 
-def test_unnamed_predictors_say_the_publication_fixes_them():
-    # Predictors whose soil property the package leaves to the publication
-    # are named x0, x1, ... and never given a unit or meaning of our own.
+def test_unnamed_operands_have_no_unit_or_kind():
+    # Operands whose soil property no source establishes keep their
+    # positional names and get neither a unit nor a kind of our own.
     seen = 0
     for p in CATALOG:
-        for q in p.inputs:
-            if re.fullmatch(r"x\d+", q.name):
+        for q in p.inputs + p.outputs:
+            if re.fullmatch(r"[xypqa]\d+", q.name):
                 seen += 1
-                assert q.unit == UNIT_OF_PUBLICATION or q.unit == "fraction"
-                assert "publication" in q.meaning or "source model" in (
-                    q.meaning), (p.name, q.name)
+                assert (q.kind, q.unit, q.range) == (
+                    NOT_ESTABLISHED, UNIT_NOT_ESTABLISHED, None), (p.name, q)
+            if q.kind == NOT_ESTABLISHED:
+                assert q.unit == UNIT_NOT_ESTABLISHED and q.range is None
     assert seen > 100
+
+
+QUANTITIES = [(p, q) for p in CATALOG for q in p.inputs + p.outputs]
+
+
+@pytest.fixture(scope="module")
+def ureg():
+    return pytest.importorskip("pint").UnitRegistry()
+
+
+@pytest.mark.parametrize("p, q", QUANTITIES,
+                         ids=[f"{p.short_name}.{q.name}"
+                              for p, q in QUANTITIES])
+def test_unit_parses_and_agrees_with_kind_and_range(p, q, ureg):
+    kind = KINDS[q.kind]
+    assert not q.aliases or not set(q.aliases) & set(
+        p.input_names + p.output_names)
+    if q.unit_from is not None:
+        assert q.unit_from in p.input_names
+    if not q.established or kind.unit is None:
+        assert q.range is None or set(q.range) <= {0.0, None}, q
+        return
+    unit = ureg.Unit(q.unit)
+    assert unit.dimensionality == ureg.Unit(kind.unit).dimensionality
+    if q.log10 or kind.range is None:
+        assert q.range is None
+        return
+    want = tuple(None if v is None else
+                 ureg.Quantity(v, kind.unit).to(unit).magnitude
+                 for v in kind.range)
+    assert q.range is not None and len(q.range) == 2
+    for got, w in zip(q.range, want):
+        assert (got is None) == (w is None)
+        assert w is None or math.isclose(got, w, rel_tol=1e-12, abs_tol=0)
+    assert q.range_open == kind.range_open
+
+
+def test_every_kind_is_used_and_well_formed():
+    used = {q.kind for _, q in QUANTITIES}
+    assert used == set(KINDS)
+    for k in KINDS.values():
+        assert re.fullmatch(r"[a-z][a-z0-9_]*", k.name)
+        assert k.basis in (None, "volume", "mass")
+        if k.range is not None:
+            lo, hi = k.range
+            assert lo is None or hi is None or lo < hi
+        if k.suction_kpa is not None:
+            assert k.name.endswith(("_sat", "_s", f"_{k.suction_kpa:g}"))
+
+
+def test_every_family_has_a_publication():
+    pubs = publications()
+    assert set(pubs) == {p.family for p in CATALOG}
+    for pub in pubs.values():
+        assert pub.citation and pub.source
+        assert pub.doi is None or re.fullmatch(r"10\.\d{4,}/\S+", pub.doi)
+
+
+@pytest.mark.parametrize("p", [p for p in CATALOG if p.curve],
+                         ids=lambda p: p.short_name)
+def test_curve_tags_name_outputs_and_model_parameters(p):
+    required, optional = CURVE_MODELS[p.curve.model]
+    params = set(p.curve.parameters)
+    assert set(required) <= params <= set(required + optional)
+    for src in p.curve.parameters.values():
+        assert len(set(src) & {"output", "value", "mualem",
+                               "not_established"}) == 1, src
+        if "output" in src:
+            assert src["output"] in p.output_names
 
 
 @pytest.mark.parametrize("key", [

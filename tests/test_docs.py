@@ -41,5 +41,23 @@ def test_reference_has_one_entry_per_ufunc_and_working_links():
     assert sorted(links) == sorted(headings)
     entry = text.split("### calc_ptf_jabro1992\n")[1].split("###")[0]
     assert "_loamara.calc_ptf_jabro1992(silt, clay, bd) -> ksat" in entry
-    assert "| `bd` | g/cm3 | dry bulk density |" in entry
-    assert "| `ksat` | m/s | saturated hydraulic conductivity |" in entry
+    assert ("| `bd` | g/cm^3 | bulk_density | (0, 2.65) | dry bulk density |"
+            in entry)
+    assert ("| `ksat` | m/s | ksat | [0, inf) | saturated hydraulic "
+            "conductivity |" in entry)
+    # Renamed operands show their former names; references their DOI.
+    assert "| `clay` (formerly `x1`) | percent | clay |" in text
+    assert "[doi:10.3389/fenvs.2023.1090688]" in text
+
+
+def test_describe_shows_kind_range_reference_and_curve():
+    from loamara._cli import describe_text
+
+    text = describe_text(loamara.lookup("beniaich2023_slr1"))
+    assert "kind w_33; unit g/g; range [0, inf); formerly theta_fc" in text
+    assert "doi:10.3389/fenvs.2023.1090688" in text
+    assert "Citation verified" in text
+    text = describe_text(loamara.lookup("clapp1978"))
+    assert "Curve model: campbell" in text
+    assert "psi_e: not established" in text
+    assert "Citation not verified" in text

@@ -4,12 +4,19 @@
 The catalog is the single description of every ufunc's publication, inputs
 and outputs; the named interface, the command line, the reference
 documentation and the type stubs are all made from it.
+
+Units are data: every input and output has a unit string that pint parses
+(or ``"not established"``), a *kind* from a controlled vocabulary that says
+which physical quantity it is (``sand``, ``theta_33``, ``ksat``, ...), and
+the physically possible range in its own unit.  Each kind has a canonical
+unit and range; each publication a citation and, where known, a DOI.  This
+module reads the data only: it needs NumPy, not pint.
 """
 from __future__ import annotations
 
 import difflib
 import json
-from dataclasses import dataclass
+from dataclasses import dataclass, field
 from functools import lru_cache
 from importlib import resources
 from typing import Any
@@ -17,14 +24,72 @@ from typing import Any
 import numpy as np
 
 PREFIX = "calc_ptf_"
+FORMAT = 2
 
-# Unit text of a predictor whose physical quantity the package leaves to the
-# publication.
-UNIT_OF_PUBLICATION = "unit as in the publication"
+# Unit text of an operand whose unit (and so kind) no source establishes.
+UNIT_NOT_ESTABLISHED = "not established"
+# Unit text of a coefficient whose unit the caller chooses (Ahuja 1984's b).
+UNIT_CALLERS_CHOICE = "caller's choice"
+NOT_ESTABLISHED = "not_established"
+
+# The curve models that a PTF's outputs can parameterise, with the names of
+# their parameters (required, then optional).
+CURVE_MODELS: dict[str, tuple[tuple[str, ...], tuple[str, ...]]] = {
+    "van_genuchten": (("theta_r", "theta_s", "alpha", "n", "m"), ("ks",)),
+    "campbell": (("theta_s", "psi_e", "b"), ("ks",)),
+    "brooks_corey": (("theta_r", "theta_s", "psi_b", "lambda"), ("ks",)),
+    "saxton2006": (("theta_1500", "theta_33", "theta_s", "psi_e", "ks",
+                    "lambda"), ()),
+}
+
+Range = tuple[float | None, float | None]
 
 
 class UnknownPTFError(LookupError):
     """Raised for a name that is not one of the catalog's ufuncs."""
+
+
+@dataclass(frozen=True)
+class Kind:
+    """One entry of the controlled vocabulary of physical quantities."""
+
+    name: str
+    label: str
+    unit: str | None
+    """Canonical unit (a pint unit string); None for ``not_established`` and
+    ``model_coefficient``."""
+    range: Range | None
+    """Physically possible range in ``unit``; None for an unbounded side."""
+    range_open: tuple[bool, bool] = (False, False)
+    basis: str | None = None
+    """``"volume"`` or ``"mass"`` for water contents of known basis."""
+    suction_kpa: float | None = None
+    """The suction of a water content at a fixed suction."""
+
+
+@dataclass(frozen=True)
+class Publication:
+    """The reference of one family of PTFs."""
+
+    family: str
+    citation: str
+    doi: str | None
+    verified: bool
+    """True where the citation was read in a consulted source, False where
+    it is recalled and still to be checked."""
+    source: str
+
+
+@dataclass(frozen=True)
+class CurveTag:
+    """The retention/conductivity curve model whose parameters a PTF
+    returns.  Each parameter maps to ``{"output": NAME}``, ``{"value": x,
+    "unit": u}``, ``{"mualem": True}`` (m = 1 - 1/n) or ``{"not_established":
+    why}``."""
+
+    model: str
+    parameters: dict[str, dict[str, Any]] = field(hash=False)
+    note: str = ""
 
 
 @dataclass(frozen=True)
@@ -35,13 +100,40 @@ class Quantity:
     """Short name: a Python identifier, unique within the ufunc's inputs (or
     outputs)."""
     unit: str
+    """A unit string that pint parses (``percent``, ``cm^3/cm^3``, ``kPa``,
+    ...), or ``"not established"``, ``"caller's choice"`` or ``"unit of
+    b"`` (see ``unit_from``)."""
     meaning: str
     dtype: str = "float64"
     """Operand type: ``float64``, or ``uint32`` for a texture-class index."""
+    kind: str = NOT_ESTABLISHED
+    log10: bool = False
+    """True where the value is the base-10 logarithm of a quantity in
+    ``unit``."""
+    range: Range | None = None
+    """Physically possible range in ``unit`` (None for log10 values and
+    operands whose kind is not established)."""
+    range_open: tuple[bool, bool] = (False, False)
+    aliases: tuple[str, ...] = ()
+    """Former names of the operand."""
+    unit_from: str | None = None
+    """The input whose unit this output carries."""
+
+    @property
+    def established(self) -> bool:
+        """True where ``unit`` is a real unit (one that pint parses)."""
+        return (self.unit not in (UNIT_NOT_ESTABLISHED, UNIT_CALLERS_CHOICE)
+                and self.unit_from is None)
+
+    @property
+    def unit_label(self) -> str:
+        """The unit as people write it: ``% by mass``, ``mass fraction
+        (0-1)``, ``cm3/cm3``, ``log10(in/h)``, ..."""
+        return unit_label(self)
 
     def describe(self) -> str:
         """``name [unit]: meaning`` on one line."""
-        return f"{self.name} [{self.unit}]: {self.meaning}"
+        return f"{self.name} [{self.unit_label}]: {self.meaning}"
 
 
 @dataclass(frozen=True)
@@ -57,7 +149,11 @@ class PTF:
     summary: str
     inputs: tuple[Quantity, ...]
     outputs: tuple[Quantity, ...]
+    citation: Publication
+    """The reference of the family, with DOI where known."""
     notes: tuple[str, ...] = ()
+    curve: CurveTag | None = None
+    """The curve model whose parameters the outputs are, where established."""
 
     @property
     def short_name(self) -> str:
@@ -101,24 +197,134 @@ class PTF:
         return f'loamara.estimate("{self.short_name}", {args})'
 
 
+def _range(r: list[float | None] | None) -> Range | None:
+    if r is None:
+        return None
+    lo, hi = r
+    return (None if lo is None else float(lo),
+            None if hi is None else float(hi))
+
+
+def _open(r: list[bool] | None) -> tuple[bool, bool]:
+    lo, hi = r or (False, False)
+    return (bool(lo), bool(hi))
+
+
 def _quantity(d: dict[str, Any]) -> Quantity:
     return Quantity(name=d["name"], unit=d["unit"], meaning=d["meaning"],
-                    dtype=d.get("dtype", "float64"))
+                    dtype=d.get("dtype", "float64"),
+                    kind=d.get("kind", NOT_ESTABLISHED),
+                    log10=bool(d.get("log10", False)),
+                    range=_range(d.get("range")),
+                    range_open=_open(d.get("range_open")),
+                    aliases=tuple(d.get("aliases", ())),
+                    unit_from=d.get("unit_from"))
+
+
+def _curve(d: dict[str, Any] | None) -> CurveTag | None:
+    if d is None:
+        return None
+    return CurveTag(model=d["model"],
+                    parameters={k: dict(v)
+                                for k, v in d["parameters"].items()},
+                    note=d.get("note", ""))
+
+
+@lru_cache(maxsize=1)
+def _data() -> dict[str, Any]:
+    text = resources.files("loamara").joinpath("catalog.json").read_text(
+        encoding="utf-8")
+    data: dict[str, Any] = json.loads(text)
+    if data.get("format") != FORMAT:
+        raise ValueError(f"catalog.json has format {data.get('format')!r}; "
+                         f"this version of loamara reads format {FORMAT}")
+    return data
+
+
+@lru_cache(maxsize=1)
+def kinds() -> dict[str, Kind]:
+    """The controlled vocabulary of physical quantities, by name."""
+    return {
+        name: Kind(name=name, label=k["label"], unit=k["unit"],
+                   range=_range(k["range"]),
+                   range_open=_open(k.get("range_open")),
+                   basis=k.get("basis"), suction_kpa=k.get("suction_kpa"))
+        for name, k in _data()["kinds"].items()}
+
+
+@lru_cache(maxsize=1)
+def publications() -> dict[str, Publication]:
+    """The reference of every family, by family word."""
+    return {
+        fam: Publication(family=fam, citation=p["citation"], doi=p["doi"],
+                         verified=bool(p["verified"]), source=p["source"])
+        for fam, p in _data()["publications"].items()}
 
 
 @lru_cache(maxsize=1)
 def catalog() -> tuple[PTF, ...]:
     """Every pedotransfer function of the module, in registration order."""
-    text = resources.files("loamara").joinpath("catalog.json").read_text(
-        encoding="utf-8")
-    data = json.loads(text)
+    pubs = publications()
     return tuple(
         PTF(name=p["name"], family=p["family"],
             publication=p["publication"], summary=p["summary"],
             inputs=tuple(_quantity(q) for q in p["inputs"]),
             outputs=tuple(_quantity(q) for q in p["outputs"]),
-            notes=tuple(p.get("notes", ())))
-        for p in data["ptfs"])
+            notes=tuple(p.get("notes", ())),
+            citation=pubs[p["family"]],
+            curve=_curve(p.get("curve")))
+        for p in _data()["ptfs"])
+
+
+# Texture and composition kinds: contents by mass unless the kind says
+# volume.
+_CONTENTS = {"sand", "silt", "clay", "coarse_sand", "fine_sand",
+             "very_fine_sand", "gravel_mass", "organic_carbon",
+             "organic_matter"}
+_PLAIN = {"cm^3/cm^3": "cm3/cm3", "g/cm^3": "g/cm3"}
+
+
+def unit_label(q: Quantity) -> str:
+    """The unit of ``q`` as people write it: ``% by mass``, ``mass fraction
+    (0-1)``, ``cm3/cm3``, ``log10(in/h)``, ..."""
+    if q.log10:
+        return f"log10({_PLAIN.get(q.unit, q.unit)})"
+    k = kinds().get(q.kind)
+    if q.kind == "texture_class_clapp":
+        return "class index"
+    if q.kind == "ph":
+        return "pH units"
+    if q.unit in ("percent", "dimensionless") and k is not None:
+        by = None
+        if q.kind in _CONTENTS:
+            by = "mass"
+        elif q.kind == "gravel_volume":
+            by = "volume"
+        elif k.basis is not None:
+            by = k.basis
+        if q.unit == "percent":
+            return f"% by {by}" if by else "%"
+        if q.kind in _CONTENTS or q.kind == "gravel_volume":
+            return f"{by} fraction (0-1)"
+        if k.basis is not None or q.kind.startswith("water"):
+            return "fraction"
+    return _PLAIN.get(q.unit, q.unit)
+
+
+def format_range(rng: Range | None, range_open: tuple[bool, bool] = (
+        False, False)) -> str:
+    """``[0, 100]``, ``(0, 2.65)``, ``[0, inf)``, or ``none`` for no
+    range."""
+    if rng is None:
+        return "none"
+
+    def num(v: float) -> str:
+        return f"{v:g}"
+
+    lo, hi = rng
+    left = "(-inf" if lo is None else ("(" if range_open[0] else "[") + num(lo)
+    right = "inf)" if hi is None else num(hi) + (")" if range_open[1] else "]")
+    return f"{left}, {right}"
 
 
 @lru_cache(maxsize=1)

@@ -20,7 +20,7 @@ from collections.abc import Sequence
 from pathlib import Path
 
 from ._catalog import PTF, UnknownPTFError, catalog, lookup
-from ._format import quantity_lines
+from ._format import curve_source, quantity_lines
 from ._run import DEFAULT_CHUNK_ROWS, RunError, progress_wanted, run_csv
 
 
@@ -56,20 +56,33 @@ def cmd_list(args: argparse.Namespace) -> int:
 
 def describe_text(p: PTF, width: int = 100) -> str:
     """The full description of one function, as ``loamara describe``
-    prints it."""
+    prints it: publication and reference, calls, inputs and outputs with
+    unit, kind and physical range, the curve model, notes."""
     wrap = textwrap.TextWrapper(width=width, initial_indent="  ",
                                 subsequent_indent="  ")
+    item = textwrap.TextWrapper(width=width, initial_indent="  - ",
+                                subsequent_indent="    ")
+    ref = p.citation
     lines = [p.name, wrap.fill(f"{p.publication}. {p.summary}"), "",
-             "Call:", f"  _loamara.{p.signature()}",
-             f"  {p.estimate_call()}", "", "Inputs:"]
-    lines += quantity_lines(p.inputs, width)
+             "Reference:", wrap.fill(ref.citation)]
+    if ref.doi:
+        lines.append(f"  doi:{ref.doi}  https://doi.org/{ref.doi}")
+    lines.append(wrap.fill(("Citation verified" if ref.verified else
+                            "Citation not verified") + f": {ref.source}."))
+    lines += ["", "Call:", f"  _loamara.{p.signature()}",
+              f"  {p.estimate_call()}", "", "Inputs:"]
+    lines += quantity_lines(p.inputs, width, details=True)
     lines += ["", "Outputs:"]
-    lines += quantity_lines(p.outputs, width)
+    lines += quantity_lines(p.outputs, width, details=True)
+    if p.curve is not None:
+        lines += ["", f"Curve model: {p.curve.model}"]
+        for par, src in p.curve.parameters.items():
+            lines.append(item.fill(f"{par}: {curve_source(src)}"))
+        if p.curve.note:
+            lines.append(wrap.fill(p.curve.note))
     if p.notes:
         lines += ["", "Notes:"]
-        note_wrap = textwrap.TextWrapper(width=width, initial_indent="  - ",
-                                         subsequent_indent="    ")
-        lines += [note_wrap.fill(n) for n in p.notes]
+        lines += [item.fill(n) for n in p.notes]
     return "\n".join(lines) + "\n"
 
 

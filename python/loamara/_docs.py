@@ -14,8 +14,11 @@ import argparse
 import sys
 from collections.abc import Sequence
 from pathlib import Path
+from typing import Any
 
-from ._catalog import PTF, Quantity, catalog
+from ._catalog import (NOT_ESTABLISHED, PTF, CurveTag, Publication,
+                       Quantity, catalog, format_range, kinds)
+from ._format import curve_source
 
 REFERENCE = Path("docs") / "reference.md"
 EXTENSION_STUB = Path("python") / "_loamara.pyi"
@@ -29,12 +32,49 @@ def _cell(text: str) -> str:
     return text.replace("|", "\\|")
 
 
+def _unit_cell(q: Quantity) -> str:
+    unit = f"log10 of {q.unit}" if q.log10 else q.unit
+    if q.unit_from:
+        unit = f"unit of `{q.unit_from}`"
+    return unit if q.dtype == "float64" else f"{unit}, {q.dtype}"
+
+
 def _table(title: str, quantities: Sequence[Quantity]) -> list[str]:
-    rows = [f"| {title} | Unit | Meaning |", "|---|---|---|"]
+    rows = [f"| {title} | Unit | Kind | Range | Meaning |",
+            "|---|---|---|---|---|"]
     for q in quantities:
-        unit = q.unit if q.dtype == "float64" else f"{q.unit}, {q.dtype}"
-        rows.append(f"| `{q.name}` | {_cell(unit)} | {_cell(q.meaning)} |")
+        name = f"`{q.name}`"
+        if q.aliases:
+            name += " (formerly " + ", ".join(f"`{a}`" for a in q.aliases) + ")"
+        kind = "not established" if q.kind == NOT_ESTABLISHED else q.kind
+        rng = "" if q.range is None else format_range(q.range, q.range_open)
+        rows.append(f"| {name} | {_cell(_unit_cell(q))} | {kind} | {rng} "
+                    f"| {_cell(q.meaning)} |")
     return rows
+
+
+def _curve_source(src: dict[str, Any]) -> str:
+    if "output" in src:
+        return f"output `{src['output']}`"
+    return curve_source(src)
+
+
+def _curve(c: CurveTag) -> list[str]:
+    parts = "; ".join(f"{par}: {_curve_source(src)}"
+                      for par, src in c.parameters.items())
+    lines = [f"Curve model `{c.model}`: {parts}.", ""]
+    if c.note:
+        lines += [c.note, ""]
+    return lines
+
+
+def _reference(pub: Publication) -> list[str]:
+    text = pub.citation
+    if pub.doi:
+        text += f" [doi:{pub.doi}](https://doi.org/{pub.doi})"
+    status = ("Citation verified" if pub.verified
+              else "Citation not verified")
+    return [f"Reference: {text}", "", f"{status}: {pub.source}.", ""]
 
 
 def _entry(p: PTF) -> list[str]:
@@ -43,9 +83,22 @@ def _entry(p: PTF) -> list[str]:
              "```", ""]
     lines += _table("Input", p.inputs) + [""]
     lines += _table("Output", p.outputs) + [""]
+    if p.curve is not None:
+        lines += _curve(p.curve)
     for note in p.notes:
         lines += [f"Note: {note}", ""]
     return lines
+
+
+def _kinds_table() -> list[str]:
+    rows = ["| Kind | Meaning | Unit | Range | Basis | Suction (kPa) |",
+            "|---|---|---|---|---|---|"]
+    for k in kinds().values():
+        rng = "" if k.range is None else format_range(k.range, k.range_open)
+        suction = "" if k.suction_kpa is None else f"{k.suction_kpa:g}"
+        rows.append(f"| `{k.name}` | {_cell(k.label)} | {k.unit or ''} | "
+                    f"{rng} | {k.basis or ''} | {suction} |")
+    return rows
 
 
 def render_reference(ptfs: Sequence[PTF] | None = None) -> str:
@@ -67,20 +120,44 @@ def render_reference(ptfs: Sequence[PTF] | None = None) -> str:
         "the operand type and returns the outputs by name. The same "
         "descriptions are printed by `loamara describe NAME`.",
         "",
-        "Where a publication's predictor is named `x0`, `x1`, ... its unit "
-        "is given as \"unit as in the publication\": the package fixes the "
-        "position and the formula of such an input, not the soil property "
-        "it stands for.",
+        "Every input and output has a unit that pint parses (`percent`, "
+        "`cm^3/cm^3`, `g/cm^3`, `kPa`, `cmH2O`, `mm/h`, ...), a kind from "
+        "the table of kinds below, which says which physical quantity it "
+        "is, and the physically possible range of that kind in the "
+        "operand's own unit (not the range of the data a regression was "
+        "fitted to): `[` and `]` include the bound, `(` and `)` exclude it. "
+        "`log10 of U` marks a value that is the base-10 logarithm of a "
+        "quantity in U. Percent and fraction are different units: sand "
+        "40 % is `40` in `percent` and `0.4` in `dimensionless`. Water "
+        "contents by volume (`cm^3/cm^3`, kinds `theta...`) and by mass "
+        "(`g/g`, kinds `w_...`) are different kinds, and organic carbon "
+        "and organic matter are different kinds.",
+        "",
+        "Where no source establishes what an operand is, it keeps its "
+        "positional name (`x0`, `x1`, `y0`, ...) and its kind and unit are "
+        "\"not established\": the package fixes the position and the "
+        "formula of such an operand, not the soil property it stands for. "
+        "Operands that were renamed once their meaning was established list "
+        "their former names, which callers may still be using.",
+        "",
+        "A reference that is marked \"not verified\" was recalled, not read "
+        "in a source, and is to be checked against the publication.",
         "",
         "## Contents",
         "",
+        "- [Kinds](#kinds)",
     ]
     for fam, members in families.items():
         links = ", ".join(f"[`{m.short_name}`](#{m.name})" for m in members)
         lines.append(f"- {members[0].publication}: {links}")
-    lines.append("")
+    lines += ["", "## Kinds", ""]
+    lines += ["Each kind has a canonical unit, to which results of the same "
+              "kind from different functions can be converted, and its "
+              "physically possible range in that unit.", ""]
+    lines += _kinds_table() + [""]
     for fam, members in families.items():
         lines += [f"## {members[0].publication}", ""]
+        lines += _reference(members[0].citation)
         for p in members:
             lines += _entry(p)
     return "\n".join(lines).rstrip("\n") + "\n"

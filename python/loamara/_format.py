@@ -2,18 +2,46 @@
 from __future__ import annotations
 
 import textwrap
-from collections.abc import Sequence
+from collections.abc import Mapping, Sequence
+from typing import Any
 
-from ._catalog import Quantity
+from ._catalog import NOT_ESTABLISHED, Quantity, format_range
 
 
-def quantity_lines(quantities: Sequence[Quantity],
-                   width: int = 100) -> list[str]:
+_NBSP = "\u00a0"
+
+
+def quantity_detail(q: Quantity) -> str:
+    """Kind, unit string and range of a quantity, e.g. ``kind sand; unit
+    dimensionless; range [0, 1]``, plus its former names.  The spaces
+    inside the range are non-breaking."""
+    if q.kind == NOT_ESTABLISHED:
+        text = "kind and unit not established"
+    else:
+        if q.unit_from:
+            text = f"kind {q.kind}; unit that of input {q.unit_from}"
+        else:
+            text = f"kind {q.kind}; unit {q.unit}"
+        if q.log10:
+            text += " (the value is its base-10 logarithm)"
+        if q.range is not None:
+            # Kept on one line by quantity_lines.
+            rng = format_range(q.range, q.range_open).replace(" ", _NBSP)
+            text += f"; range {rng}"
+    if q.aliases:
+        text += "; formerly " + ", ".join(q.aliases)
+    return text
+
+
+def quantity_lines(quantities: Sequence[Quantity], width: int = 100,
+                   details: bool = False) -> list[str]:
     """One aligned entry per quantity: number, name, unit in brackets (with
     the operand type where it is not float64), then the meaning, wrapped to
-    ``width`` columns under its own column (or below, if that is narrow)."""
-    units = [f"[{q.unit}]" if q.dtype == "float64"
-             else f"[{q.unit}, {q.dtype}]" for q in quantities]
+    ``width`` columns under its own column (or below, if that is narrow).
+    With ``details``, the kind, the unit string and the range follow the
+    meaning."""
+    units = [f"[{q.unit_label}]" if q.dtype == "float64"
+             else f"[{q.unit_label}, {q.dtype}]" for q in quantities]
     wn = max((len(q.name) for q in quantities), default=0)
     wu = max((len(u) for u in units), default=0)
     lines: list[str] = []
@@ -21,15 +49,36 @@ def quantity_lines(quantities: Sequence[Quantity],
         lead = f"  {i:>2}. "
         head = f"{lead}{q.name:<{wn}}  {u:<{wu}}  "
         room = width - len(head)
+        paragraphs = [q.meaning]
+        if details:
+            paragraphs.append(quantity_detail(q))
+        start = len(lines)
         if room >= 30:
-            wrapped = textwrap.wrap(q.meaning, room) or [""]
+            wrapped = [w for t in paragraphs
+                       for w in (textwrap.wrap(t, room) or [""])]
             lines.append(head + wrapped[0])
             lines.extend(" " * len(head) + w for w in wrapped[1:])
         else:
             lines.append(head.rstrip())
             indent = " " * (len(lead) + 4)
-            lines.extend(textwrap.wrap(q.meaning,
-                                       max(width - len(indent), 20),
-                                       initial_indent=indent,
-                                       subsequent_indent=indent))
+            for t in paragraphs:
+                lines.extend(textwrap.wrap(t, max(width - len(indent), 20),
+                                           initial_indent=indent,
+                                           subsequent_indent=indent))
+        lines[start:] = [ln.replace(_NBSP, " ") for ln in lines[start:]]
     return lines
+
+
+def curve_source(src: Mapping[str, Any]) -> str:
+    """Where a curve parameter comes from, in words: ``output alpha``,
+    ``1.0 dimensionless``, ``1 - 1/n (Mualem)``, ``not established: ...``."""
+    if "output" in src:
+        return f"output {src['output']}"
+    if "value" in src:
+        unit = src.get("unit")
+        return f"{src['value']:g}" + (f" {unit}" if unit else "")
+    if src.get("mualem"):
+        return "1 - 1/n (Mualem)"
+    if "not_established" in src:
+        return f"not established: {src['not_established']}"
+    return str(dict(src))

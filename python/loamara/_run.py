@@ -59,7 +59,7 @@ def resolve_columns(ptf: PTF, header: Sequence[str],
         if not found:
             how = (f"column {col!r} given by --map" if q.name in mapping
                    else f"column {col!r}")
-            missing.append(f"{how} for input {q.name} [{q.unit}]: "
+            missing.append(f"{how} for input {q.name} [{q.unit_label}]: "
                            f"{q.meaning}")
             continue
         indexes.append(found[0])
