@@ -1,11 +1,13 @@
 """Lazy, chunk-by-chunk evaluation on dask arrays and dask-backed xarray
 objects, locally and on a cluster of worker processes."""
-import dask
-import dask.array as da
 import numpy as np
 import pytest
-import xarray as xr
-from dask.distributed import Client, LocalCluster
+
+dask = pytest.importorskip("dask")
+da = pytest.importorskip("dask.array")
+xr = pytest.importorskip("xarray")
+distributed = pytest.importorskip("dask.distributed")
+Client, LocalCluster = distributed.Client, distributed.LocalCluster
 
 import _loamara
 import loamara

@@ -75,7 +75,7 @@ def test_zhao_exact_order_of_operations(ufunc, coefs):
                            for col in x.T])
 
 
-@pytest.mark.parametrize("ufunc, b0", zip(ZHAO, ZHAO_B0))
+@pytest.mark.parametrize("ufunc, b0", list(zip(ZHAO, ZHAO_B0)))
 def test_zhao_at_the_centre(ufunc, b0):
     # Every z is exactly 0: b0, then + 0.37, then - 0.5, two roundings.
     assert_worked(ufunc, ZHAO_CENTRE, ((b0 + 0.37) - 0.5,))

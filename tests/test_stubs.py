@@ -7,8 +7,12 @@ import subprocess
 import sys
 from pathlib import Path
 
+import pytest
+
 import _loamara
 import loamara
+
+pytest.importorskip("mypy")
 
 ROOT = Path(__file__).resolve().parents[1]
 

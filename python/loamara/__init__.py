@@ -6,8 +6,10 @@ reachable here under the same names (``loamara.calc_ptf_saxton2006`` is
 
 * :func:`catalog` and :func:`lookup`: the publication, inputs and outputs
   (names, units, meanings) of every ufunc;
-* :func:`estimate`: calls with named inputs, for NumPy, pandas, dask and
-  xarray data;
+* :func:`estimate`: calls with named inputs in any units, for NumPy,
+  pandas, dask and xarray data, with plausibility checks of the inputs
+  (:class:`RangeWarning`, :class:`RangeError`) and named input conventions
+  (:mod:`loamara.presets`); units through pint (:mod:`loamara.units`);
 * :func:`parallel_apply`: any ufunc over large arrays, in chunks on all
   cores, bit for bit equal to one call;
 * the ``loamara`` command line (``list``, ``describe``, ``run``, ``demo``).
@@ -17,6 +19,9 @@ from ._catalog import Quantity as Quantity
 from ._catalog import UnknownPTFError as UnknownPTFError
 from ._catalog import catalog as catalog
 from ._catalog import lookup as lookup
+from . import presets as presets
+from ._checks import RangeError as RangeError
+from ._checks import RangeWarning as RangeWarning
 from ._estimate import Result as Result
 from ._estimate import estimate as estimate
 from ._ufuncs import *  # noqa: F403  (the 176 ufuncs of _loamara)

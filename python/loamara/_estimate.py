@@ -1,35 +1,106 @@
 """The named interface: ``loamara.estimate(name, input=value, ...)``.
 
-The ufuncs of ``_loamara`` have exactly one loop each (float64 operands, or
-a uint32 texture-class index for Clapp and Hornberger 1978) and no
-promoter, so NumPy rejects Python numbers, integer arrays and float32 arrays
-for them.  ``estimate`` converts every input to the operand type first, then
-calls the ufunc in the way that suits the container it was given:
+``estimate`` binds the caller's values to the inputs of a pedotransfer
+function (by name, position, a table or dataset, a preset), converts each
+to the unit of the publication, checks that the values are physically
+possible, calls the ufunc in the way that suits the container it was given,
+and returns the outputs by name, with their units:
 
-* NumPy arrays and Python scalars: the ufunc itself;
+* NumPy arrays and Python scalars: the ufunc itself (large arrays through
+  :func:`loamara.parallel_apply`, on all cores);
+* masked arrays: the ufunc on the unmasked elements, masks kept;
 * pandas Series: the ufunc through pandas, which aligns the indexes;
 * dask arrays: ``dask.array.apply_gufunc``, lazily, block by block;
 * xarray objects: ``xarray.apply_ufunc`` with ``dask="parallelized"``, which
   keeps dimensions and coordinates and stays lazy for dask-backed data.
 
-pandas, xarray and dask are optional: they are only looked at when the
-caller passes their objects (and so has already imported them).
+pandas, xarray, dask and pint are optional: they are only looked at when
+the caller passes their objects or asks for unit conversions.
+
+A call on Python numbers is kept short: each function's names, ranges and
+output index are prepared once, and error texts are built only on error.
 """
 from __future__ import annotations
 
-import difflib
 import functools
 import importlib
+import math
 import sys
 from collections.abc import Iterator, Mapping
 from typing import Any
 
 import numpy as np
 
+from . import _checks
+from ._bind import Binding, Bound, bind, expected_inputs
 from ._catalog import PTF, Quantity, lookup
-from ._format import quantity_lines
+from .presets import Preset
+from .presets import get as get_preset
+
+__all__ = ["Result", "estimate", "expected_inputs", "operand", "apply_block"]
 
 _UINT32_MAX = 4294967295
+
+# Unit texts that are not units (no CF "units" attribute is written).
+_NO_UNIT = ("not established", "caller's choice", "unit of b")
+
+# Arrays of at least this many elements go through parallel_apply.
+_PARALLEL_MIN = 1 << 14
+
+
+class _Spec:
+    """What a call needs to know about one function, prepared once."""
+
+    __slots__ = ("ptf", "ufunc", "nin", "index", "out_index", "ranges",
+                 "index_input", "units", "percent_texture", "texture")
+
+    def __init__(self, ptf: PTF) -> None:
+        self.ptf = ptf
+        self.ufunc = ptf.ufunc
+        self.nin = ptf.nin
+        self.index = {q.name: i for i, q in enumerate(ptf.inputs)}
+        self.out_index: dict[str, int] = {}
+        for j, q in enumerate(ptf.outputs):
+            for key in (q.name, *q.aliases):
+                self.out_index.setdefault(key, j)
+        ranges: list[tuple[float, float, bool, bool] | None] = []
+        for q in ptf.inputs:
+            if q.range is None:
+                ranges.append(None)
+            else:
+                lo, hi = q.range
+                ranges.append((-math.inf if lo is None else lo,
+                               math.inf if hi is None else hi,
+                               q.range_open[0], q.range_open[1]))
+        self.ranges = tuple(ranges)
+        idx = [i for i, q in enumerate(ptf.inputs) if q.dtype == "uint32"]
+        self.index_input = idx[0] if idx else None
+        self.units = {q.name: output_unit_text(q) for q in ptf.outputs}
+        self.percent_texture, self.texture = _checks.scalar_flags(ptf)
+
+
+_SPECS: dict[Any, _Spec] = {}
+
+
+def _spec(key: Any) -> _Spec:
+    try:
+        return _SPECS[key]
+    except (KeyError, TypeError):
+        pass
+    ptf = lookup(key)
+    spec = _SPECS.get(ptf.name)
+    if spec is None:
+        spec = _Spec(ptf)
+        _SPECS[ptf.name] = spec
+    if isinstance(key, (str, np.ufunc)):
+        _SPECS[key] = spec
+    return spec
+
+
+def output_unit_text(q: Quantity, unit: str | None = None) -> str:
+    """The unit of an output as text: ``log10(in/h)`` for a logarithm."""
+    u = q.unit if unit is None else unit
+    return f"log10({u})" if q.log10 else u
 
 
 class Result(Mapping[str, Any]):
@@ -37,26 +108,42 @@ class Result(Mapping[str, Any]):
 
     Outputs are reached by key (``r["theta_33"]``) or attribute
     (``r.theta_33``); iteration gives the names in output order, and
-    ``values()`` the outputs in the order of the positional ufunc."""
+    ``values()`` the outputs in the order of the positional ufunc.
+    ``units`` gives each output's unit, ``notes`` the derivations made
+    (organic matter from organic carbon, for example)."""
 
-    __slots__ = ("_ptf", "_values", "_index")
+    __slots__ = ("_spec", "_values", "_units", "_notes")
 
-    def __init__(self, ptf: PTF, values: tuple[Any, ...]) -> None:
-        if len(values) != ptf.nout:
-            raise ValueError(f"{ptf.name} has {ptf.nout} outputs, "
+    def __init__(self, ptf: PTF | _Spec, values: tuple[Any, ...],
+                 units: Mapping[str, str] | None = None,
+                 notes: tuple[str, ...] = ()) -> None:
+        spec = ptf if isinstance(ptf, _Spec) else _spec(ptf.name)
+        if len(values) != spec.ptf.nout:
+            raise ValueError(f"{spec.ptf.name} has {spec.ptf.nout} outputs, "
                              f"not {len(values)}")
-        self._ptf = ptf
+        self._spec = spec
         self._values = values
-        self._index = {n: i for i, n in enumerate(ptf.output_names)}
+        self._units = spec.units if units is None else units
+        self._notes = notes
 
     @property
     def ptf(self) -> PTF:
         """The catalog record of the function that produced the outputs."""
-        return self._ptf
+        return self._spec.ptf
+
+    @property
+    def units(self) -> Mapping[str, str]:
+        """The unit of each output, after any conversion."""
+        return dict(self._units)
+
+    @property
+    def notes(self) -> tuple[str, ...]:
+        """The derivations made to bind the inputs, one line each."""
+        return self._notes
 
     def __getitem__(self, key: str) -> Any:
         try:
-            return self._values[self._index[key]]
+            return self._values[self._spec.out_index[key]]
         except (KeyError, TypeError):
             raise KeyError(self._missing(key)) from None
 
@@ -64,22 +151,25 @@ class Result(Mapping[str, Any]):
         if name.startswith("_"):
             raise AttributeError(name)
         try:
-            return self._values[self._index[name]]
+            return self._values[self._spec.out_index[name]]
         except KeyError:
             raise AttributeError(self._missing(name)) from None
 
     def _missing(self, key: object) -> str:
-        return (f"{self._ptf.name} has no output {key!r}; its outputs are: "
-                + ", ".join(self._ptf.output_names))
+        return (f"{self.ptf.name} has no output {key!r}; its outputs are: "
+                + ", ".join(self.ptf.output_names))
 
     def __iter__(self) -> Iterator[str]:
-        return iter(self._ptf.output_names)
+        return iter(self.ptf.output_names)
 
     def __len__(self) -> int:
         return len(self._values)
 
+    def __contains__(self, key: object) -> bool:
+        return key in self.ptf.output_names
+
     def __dir__(self) -> list[str]:
-        return sorted(set(super().__dir__()) | set(self._index))
+        return sorted(set(super().__dir__()) | set(self.ptf.output_names))
 
     def as_tuple(self) -> tuple[Any, ...]:
         """The outputs in order, as the positional ufunc returns them."""
@@ -87,55 +177,25 @@ class Result(Mapping[str, Any]):
 
     def __repr__(self) -> str:
         parts = []
-        for name, value in zip(self._ptf.output_names, self._values):
+        for name, value in zip(self.ptf.output_names, self._values):
             if isinstance(value, (float, np.floating)):
                 text = repr(float(value))
             else:
                 shape = getattr(value, "shape", None)
                 text = f"<{type(value).__name__} shape={shape}>"
-            parts.append(f"{name}={text}")
-        return f"Result[{self._ptf.name}]({', '.join(parts)})"
+            parts.append(f"{name}={text} {self._units.get(name, '')}".strip())
+        return f"Result[{self.ptf.name}]({', '.join(parts)})"
 
 
-def expected_inputs(ptf: PTF) -> str:
-    """The list of a function's inputs with their units, for messages."""
-    return "\n".join([f"{ptf.name} expects, in order:"]
-                     + quantity_lines(ptf.inputs))
+# ---------------------------------------------------------------------------
+# Operands
 
 
-def _bind(ptf: PTF, args: tuple[Any, ...],
-          kwargs: dict[str, Any]) -> list[Any]:
-    names = ptf.input_names
-    problems: list[str] = []
-    if len(args) > ptf.nin:
-        problems.append(f"takes {ptf.nin} input{'s' * (ptf.nin != 1)} but "
-                        f"{len(args)} were given by position")
-    given = dict(zip(names, args))
-    unexpected: list[str] = []
-    for key, value in kwargs.items():
-        if key not in names:
-            unexpected.append(key)
-        elif key in given:
-            problems.append(f"input {key!r} given both by position and by "
-                            "name")
-        else:
-            given[key] = value
-    missing = [n for n in names if n not in given]
-    for key in unexpected:
-        near = difflib.get_close_matches(key, missing or list(names), n=1,
-                                         cutoff=0.5)
-        hint = f" (did you mean {near[0]!r}?)" if near else ""
-        problems.append(f"unexpected input {key!r}{hint}")
-    if missing:
-        problems.append("missing input" + "s" * (len(missing) > 1) + " "
-                        + ", ".join(repr(n) for n in missing))
-    if problems:
-        raise TypeError(f"{ptf.name}: " + "; ".join(problems) + ".\n"
-                        + expected_inputs(ptf))
-    return [given[n] for n in names]
+def _label(q: Quantity, ptf: PTF) -> str:
+    return f"input {q.name!r} of {ptf.name}"
 
 
-def _float64(arr: np.ndarray, label: str) -> np.ndarray:
+def _float64(arr: np.ndarray, q: Quantity, ptf: PTF) -> np.ndarray:
     kind = arr.dtype.kind
     if arr.dtype == np.float64:
         return arr
@@ -145,13 +205,13 @@ def _float64(arr: np.ndarray, label: str) -> np.ndarray:
         try:
             return arr.astype(np.float64)
         except (TypeError, ValueError) as exc:
-            raise TypeError(f"{label} holds values that are not numbers: "
-                            f"{exc}") from None
-    raise TypeError(f"{label} has values of type {arr.dtype}; real numbers "
-                    "are expected")
+            raise TypeError(f"{_label(q, ptf)} holds values that are not "
+                            f"numbers: {exc}") from None
+    raise TypeError(f"{_label(q, ptf)} has values of type {arr.dtype}; real "
+                    "numbers are expected")
 
 
-def _class_index(arr: np.ndarray, label: str) -> np.ndarray:
+def _class_index(arr: np.ndarray, q: Quantity, ptf: PTF) -> np.ndarray:
     """A texture-class index as uint32.  Every whole number from 0 to
     4294967295 is a valid operand (indices outside the table give NaN);
     anything else cannot be converted without changing its value."""
@@ -159,11 +219,11 @@ def _class_index(arr: np.ndarray, label: str) -> np.ndarray:
     if arr.dtype == np.uint32:
         return arr
     if kind == "O":
-        arr = _float64(arr, label)
+        arr = _float64(arr, q, ptf)
         kind = "f"
     if kind not in "iuf":
-        raise TypeError(f"{label} has values of type {arr.dtype}; a whole "
-                        "number (texture-class index) is expected")
+        raise TypeError(f"{_label(q, ptf)} has values of type {arr.dtype}; a "
+                        "whole number (texture-class index) is expected")
     if kind == "f":
         # Checked in double precision, which holds every float16/float32
         # exactly: in float32, 4294967295 rounds to 2**32.
@@ -175,7 +235,7 @@ def _class_index(arr: np.ndarray, label: str) -> np.ndarray:
         bad = (arr < 0) | (arr > _UINT32_MAX)
     if np.any(bad):
         first = arr[bad].flat[0].item()
-        raise ValueError(f"{label} must be a whole number from 0 to "
+        raise ValueError(f"{_label(q, ptf)} must be a whole number from 0 to "
                          f"{_UINT32_MAX} (a texture-class index); got "
                          f"{first!r}")
     return arr.astype(np.uint32)
@@ -183,14 +243,14 @@ def _class_index(arr: np.ndarray, label: str) -> np.ndarray:
 
 def operand(value: Any, q: Quantity, ptf: PTF) -> np.ndarray:
     """One input as a NumPy array of the ufunc's operand type."""
-    label = f"input {q.name!r} of {ptf.name}"
     try:
         arr = np.asarray(value)
     except (TypeError, ValueError) as exc:
-        raise TypeError(f"{label} cannot be read as an array: {exc}") from None
+        raise TypeError(f"{_label(q, ptf)} cannot be read as an array: "
+                        f"{exc}") from None
     if q.dtype == "uint32":
-        return _class_index(arr, label)
-    return _float64(arr, label)
+        return _class_index(arr, q, ptf)
+    return _float64(arr, q, ptf)
 
 
 def _pandas_operand(value: Any, q: Quantity, ptf: PTF, pd: Any) -> Any:
@@ -207,21 +267,28 @@ def _pandas_operand(value: Any, q: Quantity, ptf: PTF, pd: Any) -> Any:
         try:
             raw = value.to_numpy(dtype=np.float64, na_value=np.nan)
         except (TypeError, ValueError) as exc:
-            raise TypeError(f"input {q.name!r} of {ptf.name} holds values "
-                            f"that are not numbers: {exc}") from None
+            raise TypeError(f"{_label(q, ptf)} holds values that are not "
+                            f"numbers: {exc}") from None
     conv = operand(raw, q, ptf)
     if isinstance(value, pd.Series):
         return pd.Series(conv, index=value.index, name=value.name)
     return pd.DataFrame(conv, index=value.index, columns=value.columns)
 
 
-def apply_block(name: str, *arrays: Any) -> Any:
-    """Converts one block of inputs and applies the ufunc ``name`` to it.
+# ---------------------------------------------------------------------------
+# Containers
 
-    Module level (and so picklable by reference) for the workers of a dask
-    cluster."""
+
+def apply_block(name: str, check: str, *arrays: Any) -> Any:
+    """Converts one block of inputs, checks it and applies the ufunc
+    ``name`` to it.  Module level (and so picklable by reference) for the
+    workers of a dask cluster."""
     ptf = lookup(name)
     ops = [operand(a, q, ptf) for a, q in zip(arrays, ptf.inputs)]
+    if check != "off":
+        _checks.run_checks(ptf, [
+            _checks.Checked(q, o, o, None, q.name)
+            for q, o in zip(ptf.inputs, ops)], check)
     return ptf.ufunc(*ops)
 
 
@@ -248,6 +315,14 @@ def _as_tuple(out: Any) -> tuple[Any, ...]:
     return out if isinstance(out, tuple) else (out,)
 
 
+def _lazy(values: list[Any]) -> bool:
+    dask_array = sys.modules.get("dask.array")
+    if dask_array is None:
+        return False
+    return any(isinstance(getattr(v, "data", v), dask_array.Array)
+               for v in values)
+
+
 def _xarray_operand(value: Any, q: Quantity, ptf: PTF,
                     coords: dict[str, Any], xr: Any) -> Any:
     """A pandas Series among xarray inputs becomes a DataArray along the
@@ -259,24 +334,24 @@ def _xarray_operand(value: Any, q: Quantity, ptf: PTF,
     name = value.index.name if isinstance(value, pd.Series) else None
     if name not in coords:
         raise TypeError(
-            f"input {q.name!r} of {ptf.name} is a pandas "
-            f"{type(value).__name__} among xarray inputs with dimensions "
-            f"{sorted(coords)}: name the Series' index after the dimension "
-            "it runs along (series.rename_axis('DIM')) or pass a DataArray")
+            f"{_label(q, ptf)} is a pandas {type(value).__name__} among "
+            f"xarray inputs with dimensions {sorted(coords)}: name the "
+            "Series' index after the dimension it runs along "
+            "(series.rename_axis('DIM')) or pass a DataArray")
     arr = xr.DataArray.from_series(value)
     labels = coords[name]
     if labels is not None and not labels.equals(value.index):
         if (len(labels) != len(value.index) or not value.index.is_unique
                 or not labels.isin(value.index).all()):
             raise ValueError(
-                f"input {q.name!r} of {ptf.name}: the labels of the Series' "
-                f"index {name!r} are not those of the xarray dimension "
-                f"{name!r}; reindex it first")
+                f"{_label(q, ptf)}: the labels of the Series' index "
+                f"{name!r} are not those of the xarray dimension {name!r}; "
+                "reindex it first")
         arr = arr.reindex({name: labels})
     return arr
 
 
-def _run_xarray(ptf: PTF, values: list[Any]) -> tuple[Any, ...]:
+def _run_xarray(ptf: PTF, values: list[Any], check: str) -> tuple[Any, ...]:
     import xarray as xr
 
     coords: dict[str, Any] = {}
@@ -287,22 +362,17 @@ def _run_xarray(ptf: PTF, values: list[Any]) -> tuple[Any, ...]:
                 coords.setdefault(str(d), index)
     values = [_xarray_operand(v, q, ptf, coords, xr)
               for v, q in zip(values, ptf.inputs)]
-
-    out = _as_tuple(xr.apply_ufunc(
-        functools.partial(apply_block, ptf.name), *values,
-        dask="parallelized",
+    lazy = _lazy(values)
+    if not lazy:
+        _check_values(ptf, [getattr(v, "values", v) for v in values], check)
+    return _as_tuple(xr.apply_ufunc(
+        functools.partial(apply_block, ptf.name, check if lazy else "off"),
+        *values, dask="parallelized",
         output_core_dims=[[] for _ in ptf.outputs],
-        output_dtypes=[np.float64] * ptf.nout))
-    named = []
-    for q, o in zip(ptf.outputs, out):
-        if isinstance(o, xr.DataArray):
-            o = o.rename(q.name)
-            o.attrs = {"units": q.unit, "long_name": q.meaning}
-        named.append(o)
-    return tuple(named)
+        output_dtypes=[np.float64] * ptf.nout, keep_attrs="drop"))
 
 
-def _run_dask(ptf: PTF, values: list[Any]) -> tuple[Any, ...]:
+def _run_dask(ptf: PTF, values: list[Any], check: str) -> tuple[Any, ...]:
     da: Any = importlib.import_module("dask.array")
 
     signature = (",".join(["()"] * ptf.nin) + "->"
@@ -314,13 +384,25 @@ def _run_dask(ptf: PTF, values: list[Any]) -> tuple[Any, ...]:
         v if isinstance(v, da.Array) else da.asarray(np.asarray(v))
         for v in values])
     return _as_tuple(da.apply_gufunc(
-        functools.partial(apply_block, ptf.name), signature, *arrays,
+        functools.partial(apply_block, ptf.name, check), signature, *arrays,
         output_dtypes=dtypes, vectorize=False))
 
 
-def _run_pandas(ptf: PTF, values: list[Any]) -> tuple[Any, ...]:
+def _run_pandas(ptf: PTF, values: list[Any], check: str,
+                threads: int | None) -> tuple[Any, ...]:
     pd = sys.modules["pandas"]
     ops = [_pandas_operand(v, q, ptf, pd) for v, q in zip(values, ptf.inputs)]
+    _check_values(ptf, [o.to_numpy() if isinstance(o, (pd.Series,
+                                                       pd.DataFrame)) else o
+                        for o in ops], check)
+    series = [o for o in ops if isinstance(o, pd.Series)]
+    if (len(series) == len(ops) and all(isinstance(o, pd.Series) for o in ops)
+            and all(s.index.equals(series[0].index) for s in series[1:])):
+        # Aligned Series: the arrays, on all cores, then Series again.
+        out = _call(ptf, [s.to_numpy() for s in series], threads)
+        idx = series[0].index
+        return tuple(pd.Series(o, index=idx, name=q.name)
+                     for o, q in zip(out, ptf.outputs))
     out = _as_tuple(ptf.ufunc(*ops))
     named = []
     for q, o in zip(ptf.outputs, out):
@@ -330,7 +412,7 @@ def _run_pandas(ptf: PTF, values: list[Any]) -> tuple[Any, ...]:
     return tuple(named)
 
 
-def _run_masked(ptf: PTF, values: list[Any]) -> tuple[Any, ...]:
+def _run_masked(ptf: PTF, values: list[Any], check: str) -> tuple[Any, ...]:
     """Masked arrays in, masked arrays out: an element masked in any input
     is masked in every output and is not evaluated (its outputs hold NaN
     under the mask)."""
@@ -339,45 +421,287 @@ def _run_masked(ptf: PTF, values: list[Any]) -> tuple[Any, ...]:
     shape = np.broadcast_shapes(*(o.shape for o in ops))
     mask = np.zeros(shape, dtype=bool)
     for v in values:
-        mask |= np.ma.getmaskarray(v) if np.ma.isMaskedArray(v) else False
+        if np.ma.isMaskedArray(v):
+            mask |= np.ma.getmaskarray(v)
+    if check != "off":
+        keep = ~mask
+        _check_values(ptf, [np.broadcast_to(o, shape)[keep] for o in ops],
+                      check)
     outs = tuple(np.full(shape, np.nan) for _ in range(ptf.nout))
     ptf.ufunc(*ops, out=outs, where=~mask)
     return tuple(np.ma.masked_array(o, mask=mask.copy()) for o in outs)
 
 
-def estimate(ptf: str | np.ufunc, /, *args: Any, **inputs: Any) -> Result:
-    """Evaluates a pedotransfer function with named inputs.
+def _call(ptf: PTF, ops: list[Any], threads: int | None) -> tuple[Any, ...]:
+    """The ufunc on NumPy operands; large calls on all cores."""
+    if threads != 1 and max((np.size(o) for o in ops), default=0) >= \
+            _PARALLEL_MIN:
+        from .parallel import parallel_apply
+        return _as_tuple(parallel_apply(ptf.ufunc, *ops, threads=threads))
+    return _as_tuple(ptf.ufunc(*ops))
+
+
+def _check_values(ptf: PTF, ops: list[Any], check: str,
+                  bound: list[Bound] | None = None,
+                  raws: list[Any] | None = None) -> None:
+    if check == "off":
+        return
+    items = []
+    for i, (q, o) in enumerate(zip(ptf.inputs, ops)):
+        b = bound[i] if bound is not None else None
+        items.append(_checks.Checked(
+            q, o, raws[i] if raws is not None else o,
+            b.source.unit if b is not None and b.derive is None else None,
+            b.label if b is not None else q.name))
+    _checks.run_checks(ptf, items, check, stacklevel=5)
+
+
+# ---------------------------------------------------------------------------
+# Units
+
+
+def _convert_input(b: Bound, ptf: PTF) -> Any:
+    """The value of one bound input in the unit of the publication."""
+    from . import units as u
+
+    q = b.q
+    values = []
+    for s in b.sources:
+        value = s.value
+        if s.unit is not None and q.established:
+            value = u.conversion(s.unit, q.unit).apply(value)
+        elif s.unit is not None and not q.established and \
+                q.unit != "caller's choice":
+            raise u.UnitError(
+                f"{_label(q, ptf)} has no established unit, so values given "
+                f"in {s.unit} cannot be converted to it; pass the values "
+                "as the publication uses them, without a unit")
+        values.append(value)
+    if b.derive is not None:
+        return b.derive(*values)
+    return values[0]
+
+
+def _output_conversions(ptf: PTF, binding: Binding | None,
+                        out_units: Mapping[str, str] | None
+                        ) -> tuple[dict[str, str], list[Any]]:
+    """The unit of every output after conversion, and per output the
+    function that converts its values (None for none)."""
+    from . import units as u
+
+    given = {b.q.name: b.source.unit for b in (binding.inputs if binding
+                                               else [])}
+    names = {}
+    for q in ptf.outputs:
+        for key in (q.name, *q.aliases):
+            names[key] = q
+    wanted = dict(out_units or {})
+    unknown = [k for k in wanted if k not in names]
+    if unknown:
+        raise TypeError("out_units names " + ", ".join(map(repr, unknown))
+                        + f", not an output of {ptf.name}; its outputs are: "
+                        + ", ".join(ptf.output_names))
+    by_output = {names[k].name: v for k, v in wanted.items()}
+    units_out: dict[str, str] = {}
+    convs: list[Any] = []
+    for q in ptf.outputs:
+        unit = q.unit
+        if q.unit_from is not None and given.get(q.unit_from):
+            unit = str(given[q.unit_from])
+        target = by_output.get(q.name)
+        if target is None:
+            units_out[q.name] = output_unit_text(q, unit)
+            convs.append(None)
+            continue
+        if unit in (u.NOT_ESTABLISHED, "caller's choice") or (
+                q.unit_from is not None and unit == q.unit):
+            raise u.UnitError(f"output {q.name!r} of {ptf.name} has no "
+                              "established unit to convert from")
+        target = str(target).strip()
+        log_target = target.startswith("log10(") and target.endswith(")")
+        inner = target[6:-1] if log_target else target
+        conv = u.conversion(unit, inner)
+        convs.append(_output_function(conv, q.log10, log_target))
+        units_out[q.name] = target
+    return units_out, convs
+
+
+def _output_function(conv: Any, log_in: bool, log_out: bool) -> Any:
+    """Converts an output's values: a unit conversion, with a logarithm
+    undone (log10 in, plain out) or made (plain in, log10 out)."""
+    if log_in and not log_out:
+        return lambda x: conv.apply(np.power(10.0, x))
+    if log_in and log_out:
+        shift = math.log10(conv.multiply / conv.divide)
+        return (lambda x: np.add(x, shift)) if shift else (lambda x: x)
+    if log_out:
+        return lambda x: np.log10(conv.apply(x))
+    return conv.apply
+
+
+def _finish(spec: _Spec, out: tuple[Any, ...], units_out: Mapping[str, str],
+            convs: list[Any] | None) -> tuple[Any, ...]:
+    """Applies output conversions and names xarray outputs with units."""
+    xr = sys.modules.get("xarray")
+    done = []
+    for j, (q, o) in enumerate(zip(spec.ptf.outputs, out)):
+        if convs is not None and convs[j] is not None:
+            o = convs[j](o)
+        if xr is not None and isinstance(o, xr.DataArray):
+            o = o.rename(q.name)
+            unit = units_out[q.name]
+            o.attrs = ({"units": unit} if unit not in _NO_UNIT else {})
+            o.attrs["long_name"] = q.meaning
+        done.append(o)
+    return tuple(done)
+
+
+# ---------------------------------------------------------------------------
+# estimate
+
+
+def _plain(v: Any) -> bool:
+    t = type(v)
+    return t is float or t is int or t is np.float64 or (
+        t is np.ndarray and v.dtype == np.float64)
+
+
+def _fast_values(spec: _Spec, args: tuple[Any, ...],
+                 inputs: dict[str, Any]) -> list[Any] | None:
+    """The inputs in order when they are given plainly (names, positions,
+    float64 values); None sends the call down the general path."""
+    nin = spec.nin
+    if len(args) > nin:
+        return None
+    values = list(args) + [None] * (nin - len(args))
+    index = spec.index
+    for key, v in inputs.items():
+        i = index.get(key)
+        if i is None or values[i] is not None:
+            return None
+        values[i] = v
+    for v in values:
+        if v is None or not _plain(v):
+            return None
+    if spec.index_input is not None:
+        return None
+    return values
+
+
+def _scalar_ok(spec: _Spec, values: list[Any]) -> bool:
+    """True when plain numbers pass every check (else the full checks run
+    and word the problem)."""
+    for i in spec.percent_texture:
+        if 0 < values[i] <= 1:
+            return False
+    if spec.texture:
+        total = 0.0
+        for i, f in spec.texture:
+            total += values[i] * f
+        if abs(total - 100.0) > _checks.SUM_TOLERANCE:
+            return False
+    for v, r in zip(values, spec.ranges):
+        if r is None:
+            continue
+        lo, hi, lo_open, hi_open = r
+        if type(v) is np.ndarray:
+            return False
+        if v != v:  # NaN: missing, not out of range
+            continue
+        if (v <= lo if lo_open else v < lo) or (v >= hi if hi_open else
+                                                v > hi):
+            return False
+    return True
+
+
+def estimate(ptf: str | np.ufunc, /, *args: Any,
+             units: Mapping[str, str] | None = None,
+             out_units: Mapping[str, str] | None = None,
+             check: str = "warn", preset: str | Preset | None = None,
+             data: Any = None, mapping: Mapping[str, str] | None = None,
+             threads: int | None = None, **inputs: Any) -> Result:
+    """Evaluates a pedotransfer function with named inputs, in any units.
 
     ``ptf`` is a catalog name, short (``"saxton2006"``) or full
     (``"calc_ptf_saxton2006"``), or the ufunc itself.  Inputs are given by
-    name (``sand=0.4``), or by position in the ufunc's order; each may be a
-    Python number, a NumPy array, a pandas Series, a dask array or an
-    xarray DataArray, and they broadcast against each other as in the
-    ufunc.  Every input is converted to the ufunc's operand type first
-    (float64; a whole-number uint32 for a texture-class index).
+    name (``sand=0.4``; former names of renamed inputs work too), by
+    position in the ufunc's order, or as variables of ``data`` (a dict,
+    pandas DataFrame or xarray Dataset; ``mapping`` takes input names to
+    other variable names).  Each may be a Python number, a NumPy or masked
+    array, a pandas Series, a dask array, an xarray DataArray or a pint
+    Quantity, and they broadcast against each other as in the ufunc.
 
-    Returns a :class:`Result` that holds the outputs under their names, as
-    NumPy values, pandas Series (aligned on the inputs' index), lazy dask
-    arrays, or DataArrays with the inputs' dimensions and coordinates.
+    Units: ``units={"sand": "%", "clay": "g/kg"}`` gives the unit of an
+    input (by the name used for it); pint Quantities and the ``units``
+    attribute of xarray objects (CF strings) carry their own; ``preset``
+    (``"soilgrids"``, ``"percent"``; see :mod:`loamara.presets`) names a
+    whole convention, and binds its variables (``soc``, ``bdod``) to the
+    inputs of their kind.  Every input is converted to the unit of the
+    publication first (exact ratios such as % to fraction as a division by
+    100); an input the function needs but the caller does not have may be
+    derived (organic matter = 1.724 x organic carbon; silt = 100 % - sand
+    - clay), noted in ``Result.notes``.  ``out_units={"ksat": "cm/d"}``
+    converts outputs (a log10 output to a plain unit gives the plain
+    value).
+
+    ``check`` ("warn", the default, "raise" or "off") looks at the inputs
+    in the unit of the publication: values outside their physically
+    possible range, percent contents that all look like fractions, and
+    sand + silt + clay far from 100 % give one :class:`loamara.RangeWarning`
+    (or :class:`loamara.RangeError`) naming the input, the range, the count
+    and the likely fix.  Data are never altered by a check.
+
+    Large NumPy inputs are evaluated on all cores (``threads`` to choose,
+    ``threads=1`` for one), bit for bit as one call.
+
+    Returns a :class:`Result` with the outputs by name, as NumPy values,
+    masked arrays, pandas Series (aligned on the inputs' index), lazy dask
+    arrays, or DataArrays with the inputs' dimensions, coordinates and a
+    ``units`` attribute; ``Result.units`` gives every output's unit.
 
     Raises :class:`loamara.UnknownPTFError` for an unknown name (with the
     nearest names), ``TypeError`` for missing, extra or misspelt inputs
     (with the expected inputs and their units) and for values that are not
-    numbers, and ``ValueError`` for a texture-class index that is not a
-    whole number from 0 to 4294967295.
+    numbers, ``ValueError`` for a texture-class index that is not a whole
+    number from 0 to 4294967295, and ``loamara.units.UnitError`` for units
+    that do not convert.
     """
-    entry = lookup(ptf)
-    values = _bind(entry, args, inputs)
+    spec = _spec(ptf)
+    if check not in _checks.CHECK_MODES:
+        _checks.validate_mode(check)
+    if (units is None and out_units is None and preset is None and data is
+            None and mapping is None):
+        values = _fast_values(spec, args, inputs)
+        if values is not None:
+            if type(values[0]) is not np.ndarray and all(
+                    type(v) is not np.ndarray for v in values):
+                if check == "off" or _scalar_ok(spec, values):
+                    return Result(spec, _as_tuple(spec.ufunc(*[
+                        np.float64(v) for v in values])))
+            _check_values(spec.ptf, values, check)
+            return Result(spec, _call(spec.ptf, values, threads))
+    _checks.validate_mode(check)
+    entry = spec.ptf
+    preset_obj = get_preset(preset) if preset is not None else None
+    binding = bind(entry, args, inputs, data=data, mapping=mapping,
+                   units=units, preset=preset_obj)
+    raws = [b.source.value for b in binding.inputs]
+    values = [_convert_input(b, entry) for b in binding.inputs]
+    units_out, convs = _output_conversions(entry, binding, out_units)
     kind = _container(values)
     if kind == "xarray":
-        out = _run_xarray(entry, values)
+        out = _run_xarray(entry, values, check)
     elif kind == "dask":
-        out = _run_dask(entry, values)
+        out = _run_dask(entry, values, check)
     elif kind == "pandas":
-        out = _run_pandas(entry, values)
+        out = _run_pandas(entry, values, check, threads)
     elif kind == "masked":
-        out = _run_masked(entry, values)
+        out = _run_masked(entry, values, check)
     else:
         ops = [operand(v, q, entry) for v, q in zip(values, entry.inputs)]
-        out = _as_tuple(entry.ufunc(*ops))
-    return Result(entry, out)
+        _check_values(entry, ops, check, binding.inputs,
+                      [np.asarray(r) if not hasattr(r, "magnitude") else r
+                       for r in raws])
+        out = _call(entry, ops, threads)
+    return Result(spec, _finish(spec, out, units_out, convs), units_out,
+                  tuple(binding.notes()))

@@ -6,17 +6,19 @@ once.  Each chunk is one ordinary ufunc call on views of the operands that
 writes straight into (views of) the preallocated outputs, so the results are
 bit for bit those of one plain call.
 
-Defaults, measured on a 2-core x86-64 machine at 10**7 elements (speed-up
-over one plain call, two threads, by chunk size 2**13 / 2**15 / 2**17 /
-2**19 / 2**21 elements): ``calc_ptf_saxton2006`` 1.72 / 1.89 / 1.95 / 1.90 /
-1.72, ``calc_ptf_rawls1982_full_wrc`` 0.88 / 1.43 / 1.79 / 1.80 / 1.67, the
-memory-bound one-input ``calc_ptf_lal1979_group_i_water_0bar_from_clay``
-0.15 / 0.50 / 1.04 / 1.39 / 1.58.  Small chunks pay the cost of a task (some
-microseconds of Python) too often, large ones leave a core idle at the end;
-``chunk_size`` is therefore 2**19 elements, and ``threads`` the number of
-cores available to the process.  Below ``2 * chunk_size`` elements the call
-is made directly.  ``python bench/bench.py --chunk-sweep`` repeats the
-measurement.
+Whether to split, and into chunks of what size, follows from the cost per
+element of the call itself: the first chunk (``PROBE_ELEMENTS``) is
+evaluated and timed on the calling thread, and the rest is split only if it
+would take at least ``SPLIT_SECONDS`` on one core, in chunks of about
+``CHUNK_SECONDS`` of work (at least ``MIN_CHUNK`` elements).  An expensive
+ufunc (one that calls exp, log or pow per element, 10-60 ns) therefore uses
+every core from about 10**5 elements; a cheap, memory-bound one (about 1 ns
+per element) only from about 10**6, where two cores still gain from the
+memory bandwidth they share.  Each task costs some microseconds of Python,
+which is why chunks are not made smaller.  ``chunk_size`` fixes the chunk
+instead (then calls under two chunks are made directly), and ``threads``
+the number of threads (default: the cores available to the process).
+``python bench/bench.py --chunk-sweep`` measures the speed-ups.
 
 Whatever the size, a call gives the outcome of the plain call
 ``ufunc(*args, out=out, where=where)``: the same values, the same type of
@@ -29,17 +31,22 @@ call has returned or raised.
 from __future__ import annotations
 
 import contextvars
+import math
 import os
 import threading
+import time
 from collections.abc import Callable, Iterator
 from concurrent.futures import Future, ThreadPoolExecutor
 from typing import Any
 
 import numpy as np
 
-__all__ = ["parallel_apply", "DEFAULT_CHUNK_SIZE", "default_threads"]
+__all__ = ["parallel_apply", "default_threads"]
 
-DEFAULT_CHUNK_SIZE = 1 << 19
+PROBE_ELEMENTS = 1 << 12
+MIN_CHUNK = 1 << 13
+SPLIT_SECONDS = 1.0e-3
+CHUNK_SECONDS = 0.5e-3
 
 # One pool for the whole process, as large as the largest number of threads
 # asked for so far; a larger request replaces it (the old pool's threads end
@@ -157,9 +164,8 @@ def parallel_apply(ufunc: np.ufunc, *args: Any, out: Any = None,
         outs = [out]
     else:
         return one_call()  # the ufunc's own TypeError
-    chunk = DEFAULT_CHUNK_SIZE if chunk_size is None else int(chunk_size)
     nthreads = default_threads() if threads is None else int(threads)
-    if chunk < 1 or nthreads < 1:
+    if (chunk_size is not None and int(chunk_size) < 1) or nthreads < 1:
         raise ValueError("chunk_size and threads must be positive")
     if (len(outs) != nout or len(args) != ufunc.nin or nthreads == 1
             or not all(_plain_operand(a) for a in args)
@@ -178,7 +184,8 @@ def parallel_apply(ufunc: np.ufunc, *args: Any, out: Any = None,
     except (ValueError, TypeError):
         return one_call()
     size = int(np.prod(shape, dtype=np.int64))
-    if size < 2 * chunk:
+    if size < (2 * int(chunk_size) if chunk_size is not None
+               else PROBE_ELEMENTS + MIN_CHUNK):
         return one_call()
 
     result = []
@@ -204,13 +211,32 @@ def parallel_apply(ufunc: np.ufunc, *args: Any, out: Any = None,
     # Chunks along the longest axis; each task is a block of ~chunk elements.
     axis = int(np.argmax(shape))
     length = shape[axis]
-    step = max(1, chunk // max(1, size // length))
-    blocks = [(i, min(i + step, length)) for i in range(0, length, step)]
+    per_row = max(1, size // length)
 
     def run(block: tuple[int, int]) -> None:
         idx = (slice(None),) * axis + (slice(block[0], block[1]),)
         ufunc(*(v[idx] for v in views), out=tuple(o[idx] for o in result),
               where=True if mask is None else mask[idx])
 
-    _run_blocks(run, blocks, nthreads)
+    def blocks(start: int, chunk: int) -> list[tuple[int, int]]:
+        step = max(1, chunk // per_row)
+        return [(i, min(i + step, length)) for i in range(start, length, step)]
+
+    if chunk_size is not None:
+        _run_blocks(run, blocks(0, int(chunk_size)), nthreads)
+    else:
+        # Time a first chunk of the call itself, then split the rest by its
+        # cost per element.
+        first = min(length, max(1, -(-PROBE_ELEMENTS // per_row)))
+        t0 = time.perf_counter()
+        run((0, first))
+        cost = (time.perf_counter() - t0) / (first * per_row)
+        rest = (length - first) * per_row
+        if rest and cost * rest >= SPLIT_SECONDS:
+            chunk = max(MIN_CHUNK, int(CHUNK_SECONDS / max(cost, 1e-12)),
+                        math.ceil(rest / (64 * nthreads)))
+            _run_blocks(run, blocks(first, min(chunk, -(-rest // nthreads))),
+                        nthreads)
+        elif rest:
+            run((first, length))
     return tuple(result) if nout > 1 else result[0]

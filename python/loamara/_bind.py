@@ -1,0 +1,333 @@
+"""Which value, in which unit, goes to each input of a pedotransfer function.
+
+The inputs of a call come from positional values, keyword values, a table
+or dataset (``data=``), a mapping of input names to columns (``--map``), and
+a preset that says which variable names carry which quantity in which unit.
+This module decides, for every input of the function, where its value comes
+from, the unit that value is in, and how it is turned into the unit of the
+publication: a unit conversion, and where the quantity itself differs, a
+derivation (organic matter from organic carbon with the van Bemmelen factor
+1.724; silt as 100 % less sand and clay).  The same decisions serve
+``estimate``, the command line and ``applicable``.
+"""
+from __future__ import annotations
+
+import difflib
+from collections.abc import Callable, Mapping, Sequence
+from dataclasses import dataclass, field
+from typing import Any
+
+import numpy as np
+
+from ._catalog import PTF, Quantity
+from ._format import quantity_lines
+from .presets import Preset
+
+# Organic matter per unit of organic carbon (the van Bemmelen factor, the
+# conventional 58 % carbon in soil organic matter).
+OM_PER_OC = 1.724
+
+
+@dataclass
+class Source:
+    """Where the value of one input comes from."""
+
+    label: str                # the name the caller used (keyword, column)
+    value: Any                # as given (None for a derived input)
+    unit: str | None          # the unit of the value; None: the publication's
+    how: str = "given"        # "given", "unit", "derived"
+
+
+@dataclass
+class Bound:
+    """One input of the call, bound to its source(s)."""
+
+    q: Quantity
+    label: str
+    sources: list[Source]
+    # For a derived input: the function of the sources' values, each in the
+    # input's own unit (see Quantity.unit), that gives the input's value.
+    derive: Callable[..., Any] | None = None
+    note: str = ""            # text of the derivation, for Result and CLI
+
+    @property
+    def source(self) -> Source:
+        return self.sources[0]
+
+
+@dataclass
+class Binding:
+    ptf: PTF
+    inputs: list[Bound]
+    unused: list[str] = field(default_factory=list)
+
+    def notes(self) -> list[str]:
+        return [b.note for b in self.inputs if b.note]
+
+
+def expected_inputs(ptf: PTF) -> str:
+    """The list of a function's inputs with their units, for messages."""
+    return "\n".join([f"{ptf.name} expects, in order:"]
+                     + quantity_lines(ptf.inputs))
+
+
+def _unit_of(value: Any) -> str | None:
+    """The unit a value carries itself: a pint Quantity's, or the ``units``
+    attribute of an xarray object (as NetCDF and SoilGrids files have)."""
+    units = getattr(value, "units", None)
+    if units is not None and hasattr(value, "magnitude"):
+        return str(units)
+    attrs = getattr(value, "attrs", None)
+    if isinstance(attrs, Mapping) and "dims" in dir(value):
+        u = attrs.get("units")
+        if isinstance(u, str) and u.strip():
+            return u.strip()
+    return None
+
+
+def _magnitude(value: Any) -> Any:
+    return value.magnitude if hasattr(value, "magnitude") and hasattr(
+        value, "units") else value
+
+
+class _Pool:
+    """The named values available to a call: keyword values, then the
+    variables of ``data``.  Keys are looked up as given."""
+
+    def __init__(self, kwargs: Mapping[str, Any],
+                 data: Mapping[str, Any] | None) -> None:
+        self.kwargs = dict(kwargs)
+        self.data = data
+        self.used: set[str] = set()
+
+    def keys(self) -> list[str]:
+        keys = list(self.kwargs)
+        if self.data is not None:
+            keys += [str(k) for k in _data_keys(self.data)
+                     if str(k) not in self.kwargs]
+        return keys
+
+    def get(self, key: str) -> tuple[bool, Any]:
+        if key in self.kwargs:
+            return True, self.kwargs[key]
+        if self.data is not None and key in _data_keys(self.data):
+            return True, self.data[key]
+        return False, None
+
+
+def _data_keys(data: Any) -> list[Any]:
+    if hasattr(data, "data_vars"):  # xarray Dataset
+        return list(data.data_vars)
+    if hasattr(data, "columns"):  # pandas DataFrame
+        return list(data.columns)
+    return list(data.keys())
+
+
+def bind(ptf: PTF, args: Sequence[Any], kwargs: Mapping[str, Any], *,
+         data: Mapping[str, Any] | None = None,
+         mapping: Mapping[str, str] | None = None,
+         units: Mapping[str, str] | None = None,
+         preset: Preset | None = None) -> Binding:
+    """Binds every input of ``ptf``; raises TypeError listing every problem
+    (missing, unexpected, doubly given inputs) with the expected inputs."""
+    names = ptf.input_names
+    problems: list[str] = []
+    if len(args) > ptf.nin:
+        problems.append(f"takes {ptf.nin} input{'s' * (ptf.nin != 1)} but "
+                        f"{len(args)} were given by position")
+    pool = _Pool(kwargs, data)
+    mapping = dict(mapping or {})
+    for inp in mapping:
+        if inp not in names:
+            problems.append(f"--map gives a column for {inp!r}, which is not "
+                            "an input")
+    bound: list[Bound | None] = []
+    for i, q in enumerate(ptf.inputs):
+        found: list[tuple[str, Any]] = []
+        if i < len(args):
+            found.append((q.name, args[i]))
+        for key in (q.name, *q.aliases):
+            ok, v = pool.get(key)
+            if ok and key in pool.kwargs:
+                found.append((key, v))
+                pool.used.add(key)
+        if q.name in mapping:
+            ok, v = pool.get(mapping[q.name])
+            if ok:
+                found.append((mapping[q.name], v))
+                pool.used.add(mapping[q.name])
+            else:
+                problems.append(f"--map {mapping[q.name]}={q.name}: no column "
+                                f"{mapping[q.name]!r}")
+                bound.append(None)
+                continue
+        if not found and data is not None:
+            for key in (q.name, *q.aliases):
+                ok, v = pool.get(key)
+                if ok:
+                    found.append((key, v))
+                    pool.used.add(key)
+                    break
+        if not found and preset is not None:
+            hits = [k for k in pool.keys()
+                    if (m := preset.match(k)) is not None
+                    and m[1].kind == q.kind]
+            if len(hits) > 1:
+                problems.append(f"input {q.name!r}: the {preset.name} "
+                                f"variables {', '.join(map(repr, hits))} "
+                                "all carry it; pass one by name")
+                bound.append(None)
+                continue
+            if hits:
+                ok, v = pool.get(hits[0])
+                found.append((hits[0], v))
+                pool.used.add(hits[0])
+        if len(found) > 1:
+            if i < len(args) and len(found) == 2:
+                problems.append(f"input {q.name!r} given both by position "
+                                f"and by name ({found[1][0]!r})")
+            else:
+                problems.append(f"input {q.name!r} given more than once ("
+                                + ", ".join(repr(k) for k, _ in found) + ")")
+            bound.append(None)
+            continue
+        if found:
+            label, value = found[0]
+            bound.append(Bound(q, label, [Source(label, value, None)]))
+        else:
+            bound.append(None)
+    # Inputs still missing may be derived from other quantities.
+    for i, q in enumerate(ptf.inputs):
+        if bound[i] is None:
+            d = _derive(q, pool, preset, bound)
+            if d is not None:
+                bound[i] = d
+    missing = [q.name for q, b in zip(ptf.inputs, bound) if b is None]
+    known = set(names) | {a for q in ptf.inputs for a in q.aliases}
+    unexpected = [k for k in kwargs if k not in pool.used
+                  and k not in known
+                  and not (preset is not None and preset.match(k))]
+    for key in unexpected:
+        near = difflib.get_close_matches(key, missing or list(names), n=1,
+                                         cutoff=0.5)
+        hint = f" (did you mean {near[0]!r}?)" if near else ""
+        problems.append(f"unexpected input {key!r}{hint}")
+    if missing and not any("given more than once" in p or "--map" in p
+                           or "all carry it" in p for p in problems):
+        problems.append("missing input" + "s" * (len(missing) > 1) + " "
+                        + ", ".join(repr(n) for n in missing))
+    if problems:
+        raise TypeError(f"{ptf.name}: " + "; ".join(problems) + ".\n"
+                        + expected_inputs(ptf))
+    result = Binding(ptf, [b for b in bound if b is not None])
+    _assign_units(result, units or {}, preset)
+    return result
+
+
+def _derive(q: Quantity, pool: _Pool, preset: Preset | None,
+            bound: list[Bound | None]) -> Bound | None:
+    """An input computed from other quantities the caller has."""
+    def find(kind: str, *names: str) -> tuple[str, Any] | None:
+        for key in names:
+            ok, v = pool.get(key)
+            if ok:
+                return key, v
+        if preset is not None:
+            for key in pool.keys():
+                m = preset.match(key)
+                if m is not None and m[1].kind == kind:
+                    return key, pool.get(key)[1]
+        for b in bound:
+            if b is not None and b.q.kind == kind:
+                return b.label, b.source.value
+        return None
+
+    if not q.established or q.range is None:
+        return None
+    organic = _ORGANIC.get(q.kind)
+    if organic is not None:
+        kind, names, convert, text = organic
+        src = find(kind, *names)
+        if src is not None:
+            pool.used.add(src[0])
+            return Bound(q, src[0], [Source(src[0], src[1], None, "derived")],
+                         derive=convert,
+                         note=text.format(q=q.name, src=src[0], f=OM_PER_OC))
+    texture = ("sand", "silt", "clay")
+    if q.kind in texture:
+        others = [k for k in texture if k != q.kind]
+        got = [find(k, k) for k in others]
+        if all(g is not None for g in got):
+            for g in got:
+                pool.used.add(g[0])  # type: ignore[index]
+            srcs = [Source(g[0], g[1], None, "derived")  # type: ignore[index]
+                    for g in got]
+            return Bound(q, got[0][0], srcs,  # type: ignore[index]
+                         derive=_complement(q),
+                         note=f"{q.name} = 100 % - {got[0][0]} - "  # type: ignore[index]
+                         f"{got[1][0]}")  # type: ignore[index]
+    return None
+
+
+# Organic matter and organic carbon, each from the other.
+_ORGANIC: dict[str, tuple[str, tuple[str, ...], Callable[[Any], Any], str]] = {
+    "organic_matter": (
+        "organic_carbon", ("oc", "soc", "organic_carbon"),
+        lambda c: np.multiply(c, OM_PER_OC),
+        "{q} = {f} x {src} (organic matter from organic carbon, van "
+        "Bemmelen factor)"),
+    "organic_carbon": (
+        "organic_matter", ("om", "som", "organic_matter"),
+        lambda m: np.divide(m, OM_PER_OC),
+        "{q} = {src} / {f} (organic carbon from organic matter, van "
+        "Bemmelen factor)"),
+}
+
+
+def _complement(q: Quantity) -> Callable[[Any, Any], Any]:
+    """The third texture fraction from the other two, in the unit of ``q``:
+    the upper end of a content's range is the whole (100 %, or 1 for a
+    mass fraction)."""
+    total = 100.0 if q.range is None or q.range[1] is None else q.range[1]
+
+    def complement(a: Any, b: Any) -> Any:
+        return np.subtract(np.subtract(total, a), b)
+    return complement
+
+
+def _assign_units(binding: Binding, units: Mapping[str, str],
+                  preset: Preset | None) -> None:
+    """The unit of every source: from ``units`` (by the caller's name or the
+    input's name), the value itself (pint, xarray attrs), the preset, or
+    else the unit of the publication (None)."""
+    labels: set[str] = set()
+    for b in binding.inputs:
+        for s in b.sources:
+            labels.add(s.label)
+            labels.add(b.q.name) if s is b.source else None
+            explicit = units.get(s.label)
+            if explicit is None and s is b.source and b.derive is None:
+                explicit = units.get(b.q.name)
+            own = _unit_of(s.value)
+            if explicit is not None and own is not None and hasattr(
+                    s.value, "magnitude"):
+                raise TypeError(f"input {s.label!r} is a pint Quantity in "
+                                f"{own} and also has units={explicit!r}")
+            if own is not None and hasattr(s.value, "magnitude"):
+                s.value = _magnitude(s.value)
+                s.unit = own
+                s.how = "unit" if s.how == "given" else s.how
+                continue
+            if explicit is not None:
+                s.unit = str(explicit)
+            elif own is not None:
+                s.unit = own
+            elif preset is not None and (m := preset.match(s.label)):
+                s.unit = m[1].unit
+    unknown = [k for k in units if k not in labels]
+    if unknown:
+        names = sorted(labels)
+        raise TypeError("units given for " + ", ".join(map(repr, unknown))
+                        + f", which {'is' if len(unknown) == 1 else 'are'} "
+                        f"not an input of {binding.ptf.name}; its inputs "
+                        "here are: " + ", ".join(names))

@@ -1,0 +1,159 @@
+"""Units as data: conversions bit for bit as by hand, output units, the
+plausibility checks and the presets."""
+import warnings
+
+import numpy as np
+import pytest
+
+import _loamara
+import loamara
+from ptfcheck import assert_same_bits
+
+pint = pytest.importorskip("pint")
+from loamara import units  # noqa: E402
+
+SAXTON = _loamara.calc_ptf_saxton2006
+JABRO = _loamara.calc_ptf_jabro1992
+SAND_PCT = np.array([40.0, 33.3, 10.1, 85.0])
+CLAY_PCT = np.array([20.0, 12.7, 45.0, 5.0])
+
+
+@pytest.mark.parametrize("src, dst, op, value", [
+    ("%", "dimensionless", "divide", 100.0),
+    ("g/kg", "percent", "divide", 10.0),
+    ("dg/kg", "percent", "divide", 100.0),
+    ("cg cm-3", "g/cm^3", "divide", 100.0),      # CF spelling
+    ("10^-3 cm³/cm³", "cm^3/cm^3", "divide", 1000.0),
+    ("m/s", "mm/h", "multiply", 3600000.0),
+    ("mm/h", "cm/d", "multiply", 2.4),
+    ("cm", "kPa", "multiply", 0.0980665),          # a head of water
+    ("1/cm", "1/kPa", "multiply", 1 / 0.0980665),
+    ("pHx10", "pH", "divide", 10.0),
+])
+def test_conversions_are_one_exact_operation(src, dst, op, value):
+    c = units.conversion(src, dst)
+    assert getattr(c, op) == pytest.approx(value, rel=1e-15)
+    x = np.array([0.1, 37.3, 1e-300, np.nan])
+    want = x / value if op == "divide" else x * value
+    assert_same_bits(c.apply(x), want)
+
+
+@pytest.mark.parametrize("src, dst", [("g/cm^3", "%"), ("mm/h", "kPa"),
+                                      ("no such unit", "%")])
+def test_units_that_do_not_convert(src, dst):
+    with pytest.raises(units.UnitError):
+        units.conversion(src, dst)
+
+
+def test_given_units_equal_conversion_by_hand_bit_for_bit():
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
+        r = loamara.estimate("saxton2006", sand=SAND_PCT, clay=CLAY_PCT * 10,
+                             om=pint.Quantity(25.0, "g/kg"),
+                             units={"sand": "%", "clay": "g/kg"})
+    want = SAXTON(SAND_PCT / 100, CLAY_PCT * 10 / 1000, 25.0 / 10)
+    for got, w in zip(r.values(), want):
+        assert_same_bits(got, w)
+    assert r.units["ksat"] == "mm/h" and r.units["theta_33"] == "cm^3/cm^3"
+
+
+def test_output_units_and_logarithms():
+    r = loamara.estimate("saxton2006", sand=0.4, clay=0.2, om=2.5,
+                         out_units={"ksat": "cm/d", "psi_e": "cmH2O"})
+    plain = SAXTON(0.4, 0.2, 2.5)
+    assert_same_bits(r.ksat, plain[8] * 2.4)
+    assert r.psi_e == pytest.approx(plain[4] / 0.0980665, rel=1e-15)
+    assert r.units["ksat"] == "cm/d" and r.units["psi_e"] == "cmH2O"
+    c = loamara.estimate("cosby1984_univariate", sand=40, silt=40, clay=20,
+                         out_units={"log10_ksat": "mm/h"})
+    assert c.units["log10_ksat"] == "mm/h"
+    assert c.log10_ksat == pytest.approx(10 ** (40 * 0.0153 - 0.884) * 25.4,
+                                         rel=1e-14)
+    with pytest.raises(TypeError, match="not an output"):
+        loamara.estimate("saxton2006", sand=0.4, clay=0.2, om=2.5,
+                         out_units={"Ks": "cm/d"})
+    with pytest.raises(units.UnitError):
+        loamara.estimate("saxton2006", sand=0.4, clay=0.2, om=2.5,
+                         out_units={"ksat": "kPa"})
+
+
+def test_percent_sand_to_saxton_is_caught_and_named():
+    sand = SAND_PCT.copy()
+    with pytest.warns(loamara.RangeWarning) as rec:
+        loamara.estimate("saxton2006", sand=sand, clay=0.2, om=2.5)
+    text = str(rec[0].message)
+    assert "sand has values from 10.1 to 85" in text
+    assert "[0, 1] mass fraction" in text and "units={'sand': '%'}" in text
+    assert len(rec) == 1 and "clay" not in text
+    assert_same_bits(sand, SAND_PCT)  # a check never alters the data
+    with pytest.raises(loamara.RangeError, match="units={'sand': '%'}"):
+        loamara.estimate("saxton2006", sand=sand, clay=0.2, om=2.5,
+                         check="raise")
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
+        with np.errstate(all="ignore"):
+            loamara.estimate("saxton2006", sand=40.0, clay=0.2, om=2.5,
+                             check="off")
+    with pytest.raises(ValueError, match="check must be one of"):
+        loamara.estimate("saxton2006", sand=0.4, clay=0.2, om=2.5,
+                         check="loud")
+
+
+@pytest.mark.parametrize("kwargs, words", [
+    # Percent inputs that all look like fractions, and sums far from 100.
+    (dict(sand=0.4, silt=0.4, clay=0.2), ["between 0 and 1",
+                                          "units={'sand': '1'}", "is 1 %"]),
+    (dict(sand=[40, 50], silt=[40, 30], clay=[40, 20]),
+     ["far from 100 % in 1 of 2 samples", "from 120 to 120"]),
+    # SoilGrids integers given as if they were percent.
+    (dict(sand=[400], silt=[400], clay=[200]), ["units={'sand': 'g/kg'}"]),
+])
+def test_each_check_of_the_texture(kwargs, words):
+    with pytest.warns(loamara.RangeWarning) as rec:
+        loamara.estimate("cosby1984_univariate", **kwargs)
+    for w in words:
+        assert w in str(rec[0].message)
+
+
+def test_bulk_density_in_soilgrids_units_is_recognised():
+    with pytest.warns(loamara.RangeWarning, match="units={'bd': 'cg/cm"):
+        loamara.estimate("jabro1992", silt=40, clay=20, bd=[140.0, 150.0])
+
+
+def test_soilgrids_dataset_to_theta_33_and_ksat_maps():
+    xr = pytest.importorskip("xarray")
+    rng = np.random.default_rng(5)
+    shape = (3, 4)
+    coords = {"y": [3.0, 2.0, 1.0], "x": [10.0, 11.0, 12.0, 13.0]}
+
+    def layer(lo, hi, unit):
+        return xr.DataArray(rng.integers(lo, hi, shape).astype(np.int16),
+                            dims=("y", "x"), coords=coords,
+                            attrs={"units": unit})
+    ds = xr.Dataset({"sand_0-5cm_mean": layer(200, 600, "g/kg"),
+                     "clay_0-5cm_mean": layer(100, 300, "g kg-1"),
+                     "soc_0-5cm_mean": layer(50, 400, "dg/kg")})
+    r = loamara.estimate("saxton2006", data=ds, preset="soilgrids",
+                         out_units={"ksat": "cm/d"})
+    sand = ds["sand_0-5cm_mean"].values / 1000.0
+    clay = ds["clay_0-5cm_mean"].values / 1000.0
+    om = np.multiply(ds["soc_0-5cm_mean"].values / 100.0, 1.724)
+    want = SAXTON(sand, clay, om)
+    assert r.theta_33.dims == ("y", "x")
+    assert_same_bits(r.theta_33.values, want[1])
+    assert_same_bits(r.ksat.values, want[8] * 2.4)
+    assert r.ksat.attrs["units"] == "cm/d"
+    assert r.theta_33.attrs["units"] == "cm^3/cm^3"
+    assert any("van Bemmelen" in n for n in r.notes)
+
+
+def test_aliases_and_binding_errors():
+    old = loamara.estimate("beniaich2023_mlr5", x1=20.0, x2=40.0, x3=2.0)
+    new = loamara.estimate("beniaich2023_mlr5", clay=20.0, silt=40.0, om=2.0)
+    assert old.w_fc == new.w_fc
+    with pytest.raises(TypeError, match="units given for 'snad'"):
+        loamara.estimate("saxton2006", sand=0.4, clay=0.2, om=2.5,
+                         units={"snad": "%"})
+    with pytest.raises(units.UnitError, match="no established unit"):
+        loamara.estimate("zhao2016_m2_1", x0=1.0, x1=40.0, x2=8.0,
+                         units={"x0": "%"})
