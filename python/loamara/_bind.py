@@ -28,6 +28,15 @@ from .presets import Preset
 OM_PER_OC = 1.724
 
 
+class BindError(TypeError):
+    """Inputs that cannot be bound; ``missing`` names the inputs for which
+    no value was found."""
+
+    def __init__(self, message: str, missing: list[str]) -> None:
+        super().__init__(message)
+        self.missing = missing
+
+
 @dataclass
 class Source:
     """Where the value of one input comes from."""
@@ -137,10 +146,10 @@ def bind(ptf: PTF, args: Sequence[Any], kwargs: Mapping[str, Any], *,
                         f"{len(args)} were given by position")
     pool = _Pool(kwargs, data)
     mapping = dict(mapping or {})
-    for inp in mapping:
+    for inp, col in mapping.items():
         if inp not in names:
-            problems.append(f"--map gives a column for {inp!r}, which is not "
-                            "an input")
+            problems.append(f"--map {col}={inp}: {ptf.name} has no input "
+                            f"{inp!r}; its inputs are: " + ", ".join(names))
     bound: list[Bound | None] = []
     for i, q in enumerate(ptf.inputs):
         found: list[tuple[str, Any]] = []
@@ -217,8 +226,8 @@ def bind(ptf: PTF, args: Sequence[Any], kwargs: Mapping[str, Any], *,
         problems.append("missing input" + "s" * (len(missing) > 1) + " "
                         + ", ".join(repr(n) for n in missing))
     if problems:
-        raise TypeError(f"{ptf.name}: " + "; ".join(problems) + ".\n"
-                        + expected_inputs(ptf))
+        raise BindError(f"{ptf.name}: " + "; ".join(problems) + ".\n"
+                        + expected_inputs(ptf), missing)
     result = Binding(ptf, [b for b in bound if b is not None])
     _assign_units(result, units or {}, preset)
     return result

@@ -21,7 +21,8 @@ from pathlib import Path
 
 from ._catalog import PTF, UnknownPTFError, catalog, lookup
 from ._format import curve_source, quantity_lines
-from ._run import DEFAULT_CHUNK_ROWS, RunError, progress_wanted, run_csv
+from ._run import (DEFAULT_CHUNK_ROWS, RunError, RunOptions,
+                   progress_wanted, run_table)
 
 
 def _width() -> int:
@@ -91,28 +92,58 @@ def cmd_describe(args: argparse.Namespace) -> int:
     return 0
 
 
+def _pairs(items: Sequence[str], option: str, what: str
+           ) -> list[tuple[str, str]]:
+    out = []
+    for item in items:
+        left, sep, right = item.partition("=")
+        if not sep or not left.strip() or not right.strip():
+            raise RunError(f"{option} {item!r}: expected {what}")
+        out.append((left.strip(), right.strip()))
+    return out
+
+
 def _mapping(items: Sequence[str]) -> dict[str, str]:
     out: dict[str, str] = {}
-    for item in items:
-        column, sep, inp = item.partition("=")
-        if not sep or not column.strip() or not inp.strip():
-            raise RunError(f"--map {item!r}: expected COLUMN=INPUT")
-        inp = inp.strip()
+    for column, inp in _pairs(items, "--map", "COLUMN=INPUT"):
         if inp in out:
             raise RunError(f"--map: input {inp!r} is mapped twice")
-        out[inp] = column.strip()
+        out[inp] = column
     return out
+
+
+def _unit_options(items: Sequence[str], option: str, what: str
+                  ) -> dict[str, str]:
+    out: dict[str, str] = {}
+    for name, unit in _pairs(items, option, what):
+        if name in out:
+            raise RunError(f"{option}: {name!r} is given twice")
+        out[name] = unit
+    return out
+
+
+def run_options(args: argparse.Namespace) -> RunOptions:
+    """The options of ``run`` (and ``ensemble``) as the runner takes them."""
+    outputs = None
+    if getattr(args, "outputs", None):
+        outputs = [o.strip() for o in args.outputs.split(",") if o.strip()]
+    return RunOptions(
+        mapping=_mapping(args.map),
+        units=_unit_options(args.units, "--units", "COLUMN=UNIT"),
+        out_units=_unit_options(getattr(args, "out_units", []),
+                                "--out-units", "OUTPUT=UNIT"),
+        check=args.check, preset=args.preset,
+        prefix=getattr(args, "prefix", ""), chunk_rows=args.chunk_size,
+        delimiter=args.delimiter, progress=progress_wanted(),
+        outputs=outputs, scheduler=getattr(args, "scheduler", None))
 
 
 def cmd_run(args: argparse.Namespace) -> int:
     p = lookup(args.name)
-    rows = run_csv(p, Path(args.input), Path(args.output),
-                   mapping=_mapping(args.map), prefix=args.prefix,
-                   chunk_rows=args.chunk_size, delimiter=args.delimiter,
-                   progress=progress_wanted())
+    opts = run_options(args)
+    rows = run_table(p, Path(args.input), Path(args.output), opts)
     print(f"{p.name}: {rows} row{'s' * (rows != 1)} written to "
-          f"{args.output}",
-          file=sys.stderr)
+          f"{args.output}", file=sys.stderr)
     return 0
 
 
@@ -121,6 +152,33 @@ def cmd_demo(args: argparse.Namespace) -> int:
 
     sys.stdout.write(demo_text())
     return 0
+
+
+def _add_data_options(p: argparse.ArgumentParser) -> None:
+    """The options that say where inputs come from and in which units."""
+    from .presets import names as preset_names
+
+    p.add_argument("--map", action="append", default=[],
+                   metavar="COLUMN=INPUT",
+                   help="take INPUT from column COLUMN (repeatable)")
+    p.add_argument("--units", action="append", default=[],
+                   metavar="COLUMN=UNIT",
+                   help="the unit of a column, e.g. sand=%% or "
+                   "clay=g/kg (repeatable; pint unit strings)")
+    p.add_argument("--preset", choices=preset_names(),
+                   help="a named input convention: column names and units "
+                   "(soilgrids: SoilGrids 2.0 layers and integer units)")
+    p.add_argument("--check", choices=("warn", "raise", "off"),
+                   default="warn",
+                   help="values outside their physical range, percent "
+                   "given as fractions, texture sums far from 100 %%: "
+                   "warn (default), stop with an error and no output "
+                   "(raise), or say nothing (off)")
+    p.add_argument("--chunk-size", type=int, default=DEFAULT_CHUNK_ROWS,
+                   metavar="ROWS",
+                   help=f"rows per chunk (default {DEFAULT_CHUNK_ROWS})")
+    p.add_argument("--delimiter", default=",",
+                   help="CSV field delimiter (default ',')")
 
 
 def build_parser() -> argparse.ArgumentParser:
@@ -156,26 +214,30 @@ def build_parser() -> argparse.ArgumentParser:
     p.set_defaults(func=cmd_describe)
 
     p = sub.add_parser(
-        "run", help="apply a function to every row of a CSV file",
-        description="Apply a function to every row of a CSV file. Inputs "
-        "come from the columns named like them (see `loamara describe "
-        "NAME`); the output file holds the input columns followed by one "
-        "column per output. Empty cells are missing values (NaN). The "
-        "output file appears only when every row has been processed.")
+        "run", help="apply a function to every row of a table",
+        description="Apply a function to every row of a table (CSV or "
+        "Parquet). Inputs come from the columns named like them (see "
+        "`loamara describe NAME`), from --map, or from a preset's column "
+        "names; each is converted from its unit (--units, the preset, or "
+        "else the unit of the publication) and checked. The output holds "
+        "the input columns followed by one column per output, named with "
+        "its unit. Empty cells are missing values (NaN). The output file "
+        "appears only when every row has been processed.")
     p.add_argument("name", help="full or short name of the function")
-    p.add_argument("input", help="input CSV file with a header line")
+    p.add_argument("input", help="input table (.csv or .parquet) with a "
+                   "header")
     p.add_argument("-o", "--output", required=True,
-                   help="output CSV file (replaced if it exists)")
-    p.add_argument("--map", action="append", default=[],
-                   metavar="COLUMN=INPUT",
-                   help="take INPUT from column COLUMN (repeatable)")
+                   help="output table, .csv or .parquet (replaced if it "
+                   "exists)")
+    _add_data_options(p)
+    p.add_argument("--out-units", action="append", default=[],
+                   metavar="OUTPUT=UNIT",
+                   help="convert OUTPUT to UNIT, e.g. ksat=cm/d "
+                   "(repeatable)")
+    p.add_argument("--outputs", metavar="NAMES",
+                   help="write only these outputs (comma-separated)")
     p.add_argument("--prefix", default="",
                    help="prefix of the output column names")
-    p.add_argument("--chunk-size", type=int, default=DEFAULT_CHUNK_ROWS,
-                   metavar="ROWS",
-                   help=f"rows per chunk (default {DEFAULT_CHUNK_ROWS})")
-    p.add_argument("--delimiter", default=",",
-                   help="field delimiter (default ',')")
     p.set_defaults(func=cmd_run)
 
     p = sub.add_parser("demo", help="run a selection of functions on the "

@@ -1,33 +1,48 @@
-"""``loamara run``: applies one pedotransfer function to every row of a CSV
-file and writes the rows with the outputs appended as named columns.
+"""``loamara run``: applies one pedotransfer function to every row of a table
+(CSV or Parquet) or every cell of a raster (NetCDF, Zarr, GeoTIFF), and
+writes the outputs.
 
-The file is read and written in chunks of rows, with the standard csv
-module and NumPy only.  The output is written to a temporary file in the
-target directory and renamed over the target only when every row has been
-processed, so a failure never leaves a partial output file behind (and an
-existing file of that name stays as it was).  Cells are read as decimal
-numbers (``nan`` and ``inf`` included); an empty cell is a missing value and
-becomes NaN.  A texture-class index must be a whole number.  Outputs are
-written with the shortest decimal text that reads back as the same double.
+Inputs come from the columns (variables) named like them, or mapped with
+``--map``, or bound by a preset (``--preset soilgrids``); their units from
+``--units``, the preset, a raster's ``units`` attributes, or else the unit
+of the publication.  Every value is converted and checked as
+:func:`loamara.estimate` does.
+
+Tables are read and written in chunks of rows (``_tables``); the output
+holds the input columns unchanged, then one column per output whose name
+states its unit (``theta_33 [cm^3/cm^3]``; in Parquet the unit is also in
+the schema).  The output is written to a hidden temporary file beside the
+target and renamed over it only when everything has been processed, so a
+failure, Ctrl-C or SIGTERM never leaves a partial output file behind, and
+an existing file of that name stays as it was.
 """
 from __future__ import annotations
 
-import csv
+import contextlib
 import importlib
 import os
+import re
 import secrets
+import shutil
 import stat
 import sys
+import tempfile
+import warnings
 from collections.abc import Iterator, Mapping, Sequence
+from dataclasses import dataclass, field
 from pathlib import Path
-from typing import IO, Any
+from typing import Any
 
 import numpy as np
 
+from . import _tables
+from ._bind import BindError, Binding, bind
 from ._catalog import PTF
+from ._checks import RangeError, RangeWarning
+from ._estimate import _output_conversions, estimate
+from .presets import get as get_preset
 
-DEFAULT_CHUNK_ROWS = 50_000
-_UINT32_MAX = 4294967295
+DEFAULT_CHUNK_ROWS = 200_000
 
 
 class RunError(Exception):
@@ -35,79 +50,29 @@ class RunError(Exception):
     message names the file, line, column and input concerned."""
 
 
-def resolve_columns(ptf: PTF, header: Sequence[str],
-                    mapping: Mapping[str, str], source: str) -> list[int]:
-    """The column index of each input, in input order.  ``mapping`` takes
-    input names to column names; other inputs come from the column of their
-    own name."""
-    names = ptf.input_names
-    for inp, col in mapping.items():
-        if inp not in names:
-            raise RunError(f"--map {col}={inp}: {ptf.name} has no input "
-                           f"{inp!r}; its inputs are: " + ", ".join(names))
-    positions: dict[str, list[int]] = {}
-    for i, col in enumerate(header):
-        positions.setdefault(col, []).append(i)
-    indexes: list[int] = []
-    missing: list[str] = []
-    for q in ptf.inputs:
-        col = mapping.get(q.name, q.name)
-        found = positions.get(col, [])
-        if len(found) > 1:
-            raise RunError(f"{source}: column {col!r} (input {q.name}) "
-                           "appears more than once in the header")
-        if not found:
-            how = (f"column {col!r} given by --map" if q.name in mapping
-                   else f"column {col!r}")
-            missing.append(f"{how} for input {q.name} [{q.unit_label}]: "
-                           f"{q.meaning}")
-            continue
-        indexes.append(found[0])
-    if missing:
-        raise RunError(
-            f"{source}: missing " + ("column" if len(missing) == 1
-                                     else "columns") + ":\n  "
-            + "\n  ".join(missing)
-            + "\nthe header has: " + ", ".join(repr(h) for h in header)
-            + "\nuse --map COLUMN=INPUT to take an input from another column")
-    return indexes
+@dataclass
+class RunOptions:
+    """What the command line says about a run."""
+
+    mapping: Mapping[str, str] = field(default_factory=dict)
+    units: Mapping[str, str] = field(default_factory=dict)
+    out_units: Mapping[str, str] = field(default_factory=dict)
+    check: str = "warn"
+    preset: str | None = None
+    prefix: str = ""
+    chunk_rows: int = DEFAULT_CHUNK_ROWS
+    delimiter: str = ","
+    progress: bool = False
+    outputs: Sequence[str] | None = None
+    scheduler: str | None = None
+    threads: int | None = None
 
 
-def _parse_float(cell: str) -> float:
-    text = cell.strip()
-    if not text:
-        return float("nan")
-    return float(text)
-
-
-def _parse_index(cell: str) -> int:
-    text = cell.strip()
-    try:
-        value = int(text)
-    except ValueError:
-        f = float(text)  # ValueError for text that is no number at all
-        if not f.is_integer():
-            raise ValueError("not a whole number") from None
-        value = int(f)
-    if not 0 <= value <= _UINT32_MAX:
-        raise ValueError(f"outside 0 to {_UINT32_MAX}")
-    return value
-
-
-def _decoded_lines(raw: IO[bytes], source: str) -> Iterator[str]:
-    """The lines of a binary file as text, decoded one line at a time so that
-    text that is not UTF-8 is reported with its line number (a byte-order
-    mark at the start is dropped)."""
-    for number, line in enumerate(raw, start=1):
-        if number == 1 and line.startswith(b"\xef\xbb\xbf"):
-            line = line[3:]
-        try:
-            yield line.decode("utf-8")
-        except UnicodeDecodeError as exc:
-            raise RunError(f"{source}, line {number}: not UTF-8 text "
-                           f"(byte {line[exc.start]:#04x} at column "
-                           f"{exc.start + 1}); save the file as UTF-8"
-                           ) from None
+def cli_text(message: str) -> str:
+    """An estimate message in the words of the command line: the
+    ``units={'sand': '%'}`` of the Python call is ``--units sand=%``."""
+    return re.sub(r"units=\{'([^']*)': '([^']*)'\}", r"--units \1=\2",
+                  message).replace("check='off'", "--check off")
 
 
 def _is_regular_file(path: Path) -> bool:
@@ -117,23 +82,25 @@ def _is_regular_file(path: Path) -> bool:
         return False
 
 
-def check_paths(source: Path, target: Path) -> None:
+def check_paths(sources: Sequence[Path], target: Path) -> None:
     """Refuses, before anything is read, an output that cannot be written
-    or that would replace the input."""
-    if target.is_dir():
+    or that would replace an input."""
+    if target.is_dir() and target.suffix.lower() != ".zarr":
         raise RunError(f"cannot write {target}: it is a directory; give a "
                        "file name with -o")
     directory = target.resolve().parent
     if not directory.is_dir():
         raise RunError(f"cannot write {target}: directory {directory} "
                        "does not exist")
-    try:
-        same = target.exists() and os.path.samefile(source, target)
-    except OSError:
-        same = False
-    if same:
-        raise RunError(f"the output {target} is the input file: choose "
-                       "another output file, the input is never replaced")
+    for source in sources:
+        try:
+            same = target.exists() and os.path.samefile(source, target)
+        except OSError:
+            same = False
+        if same:
+            raise RunError(f"the output {target} is the input file: choose "
+                           "another output file, the input is never "
+                           "replaced")
 
 
 def _count_lines(path: Path) -> int:
@@ -179,146 +146,245 @@ class _Progress:
             sys.stderr.flush()
 
 
-def _rows(reader: Any, width: int, source: str
-          ) -> Iterator[tuple[int, int, list[str]]]:
-    """(data row number, line number, fields) of every non-blank row."""
-    row_no = 0
+def create_part_file(target: Path, directory: bool = False
+                     ) -> tuple[int | None, Path]:
+    """A new, empty file (or directory) beside ``target`` for the output in
+    progress, created with the permissions an ordinary new file gets."""
+    parent = target.resolve().parent
     while True:
+        part = parent / f".{target.name}.{secrets.token_hex(4)}.part"
         try:
-            fields = next(reader)
-        except StopIteration:
-            return
-        except csv.Error as exc:
-            raise RunError(f"{source}, line {reader.line_num} (data row "
-                           f"{row_no + 1}): {exc}") from None
-        if not fields or (len(fields) == 1 and not fields[0].strip()):
-            continue  # a blank line
-        row_no += 1
-        if len(fields) != width:
-            raise RunError(f"{source}, line {reader.line_num} (data row "
-                           f"{row_no}): {len(fields)} fields, but the header "
-                           f"has {width}")
-        yield row_no, reader.line_num, fields
-
-
-def _chunk_outputs(ptf: PTF, chunk: list[tuple[int, int, list[str]]],
-                   columns: Sequence[int], header: Sequence[str],
-                   source: str) -> tuple[np.ndarray, ...]:
-    ops: list[np.ndarray] = []
-    for q, col in zip(ptf.inputs, columns):
-        is_index = q.dtype == "uint32"
-        parse = _parse_index if is_index else _parse_float
-        values: list[float] = []
-        for row_no, line_no, fields in chunk:
-            try:
-                values.append(parse(fields[col]))
-            except ValueError:
-                what = ("a whole number from 0 to 4294967295 (texture-class "
-                        "index)" if is_index else "a number")
-                raise RunError(
-                    f"{source}, line {line_no} (data row {row_no}), column "
-                    f"{header[col]!r} (input {q.name}): cannot read "
-                    f"{fields[col]!r} as {what}") from None
-        ops.append(np.array(values,
-                            dtype=np.uint32 if is_index else np.float64))
-    with np.errstate(all="ignore"):  # NaN and inf speak for themselves
-        out = ptf.ufunc(*ops)
-    return out if isinstance(out, tuple) else (out,)
-
-
-def _create_part_file(target: Path) -> tuple[int, Path]:
-    """A new, empty file beside ``target`` for the output in progress,
-    created with the permissions an ordinary new file gets."""
-    directory = target.resolve().parent
-    while True:
-        part = directory / f".{target.name}.{secrets.token_hex(4)}.part"
-        try:
+            if directory:
+                part.mkdir()
+                return None, part
             fd = os.open(part, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o666)
         except FileExistsError:
             continue
         return fd, part
 
 
-def run_csv(ptf: PTF, source: Path, target: Path,
-            mapping: Mapping[str, str] | None = None, prefix: str = "",
-            chunk_rows: int = DEFAULT_CHUNK_ROWS, delimiter: str = ",",
-            progress: bool = False) -> int:
-    """Evaluates ``ptf`` on every data row of the CSV file ``source`` and
-    writes ``target``: the input columns unchanged, then one column per
-    output, named ``prefix`` + output name.  Returns the number of data
-    rows.  Raises :class:`RunError` for bad input (nothing is written then)
-    and ``OSError`` for files that cannot be read or written."""
-    if chunk_rows < 1:
+class _Header(Mapping[str, Any]):
+    """The columns of a table as the variables of a call (no values yet)."""
+
+    def __init__(self, names: Sequence[str]) -> None:
+        self.names = list(names)
+
+    def __getitem__(self, key: str) -> Any:
+        if key not in self.names:
+            raise KeyError(key)
+        return key
+
+    def __iter__(self) -> Iterator[str]:
+        return iter(self.names)
+
+    def __len__(self) -> int:
+        return len(self.names)
+
+
+def bind_columns(ptf: PTF, header: Sequence[str], opts: RunOptions,
+                 source: str) -> Binding:
+    """Which column feeds which input, as :func:`estimate` will bind them;
+    a RunError in the command line's words otherwise."""
+    preset = get_preset(opts.preset) if opts.preset else None
+    try:
+        binding = bind(ptf, (), {}, data=_Header(header),
+                       mapping=opts.mapping, units=opts.units, preset=preset)
+    except BindError as exc:
+        if not exc.missing or "--map" in str(exc):
+            raise RunError(cli_text(str(exc))) from None
+        lines = []
+        for name in exc.missing:
+            q = next(q for q in ptf.inputs if q.name == name)
+            col = opts.mapping.get(name, name)
+            how = (f"column {col!r} given by --map" if name in opts.mapping
+                   else f"column {col!r}")
+            lines.append(f"{how} for input {q.name} [{q.unit_label}]: "
+                         f"{q.meaning}")
+        raise RunError(
+            f"{source}: missing " + ("column" if len(lines) == 1
+                                     else "columns") + ":\n  "
+            + "\n  ".join(lines)
+            + "\nthe header has: " + ", ".join(repr(h) for h in header)
+            + "\nuse --map COLUMN=INPUT to take an input from another "
+            "column" + (", or --preset NAME" if preset is None else ""))
+    except TypeError as exc:  # units for an unknown column
+        raise RunError(cli_text(str(exc))) from None
+    for b in binding.inputs:
+        for s in b.sources:
+            if header.count(s.label) > 1:
+                raise RunError(f"{source}: column {s.label!r} (input "
+                               f"{b.q.name}) appears more than once in the "
+                               "header")
+    return binding
+
+
+def output_columns(ptf: PTF, binding: Binding, opts: RunOptions,
+                   header: Sequence[str], source: str
+                   ) -> tuple[list[int], list[str], list[str]]:
+    """The outputs to write (positions), their column names with units, and
+    their units."""
+    try:
+        units_out, _ = _output_conversions(ptf, binding, opts.out_units)
+    except (TypeError, ValueError) as exc:
+        raise RunError(cli_text(str(exc))) from None
+    names = ptf.output_names
+    if opts.outputs:
+        unknown = [o for o in opts.outputs if o not in names]
+        if unknown:
+            raise RunError("--outputs names " + ", ".join(map(repr, unknown))
+                           + f", not an output of {ptf.name}; its outputs "
+                           "are: " + ", ".join(names))
+        chosen = [names.index(o) for o in opts.outputs]
+    else:
+        chosen = list(range(len(names)))
+    cols = [f"{opts.prefix}{names[j]} [{units_out[names[j]]}]"
+            for j in chosen]
+    clash = [f"{opts.prefix}{names[j]}" for j in chosen
+             if f"{opts.prefix}{names[j]}" in header] + [
+                 c for c in cols if c in header]
+    if clash:
+        raise RunError(
+            f"{source} already has a column named "
+            + ", ".join(repr(c) for c in clash)
+            + "; choose a prefix for the output columns with --prefix "
+            "(for example --prefix est_)")
+    return chosen, cols, [units_out[names[j]] for j in chosen]
+
+
+class _Warnings:
+    """The plausibility warnings of all chunks, reported once each."""
+
+    def __init__(self) -> None:
+        self.seen: dict[str, int] = {}
+
+    def add(self, records: Sequence[warnings.WarningMessage]) -> None:
+        for w in records:
+            if issubclass(w.category, RangeWarning):
+                first = str(w.message).split("\n(")[0]
+                key = re.sub(r"\d+(\.\d+)?(e[-+]?\d+)?", "#", first)
+                if key not in self.seen:
+                    self.seen[key] = 0
+                    print("loamara: warning: " + cli_text(str(w.message)),
+                          file=sys.stderr)
+                self.seen[key] += 1
+            else:
+                warnings.showwarning(w.message, w.category, w.filename,
+                                     w.lineno)
+
+
+def run_table(ptf: PTF, source: Path, target: Path, opts: RunOptions) -> int:
+    """Evaluates ``ptf`` on every data row of the table ``source`` and
+    writes ``target``.  Returns the number of data rows.  Raises
+    :class:`RunError` for bad input (nothing is written then) and
+    ``OSError`` for files that cannot be read or written."""
+    if opts.chunk_rows < 1:
         raise RunError("the chunk size must be at least 1 row")
-    if len(delimiter) != 1:
+    if len(opts.delimiter) != 1:
         raise RunError(f"the delimiter must be one character, not "
-                       f"{delimiter!r}")
-    mapping = dict(mapping or {})
-    src = str(source)
-    check_paths(source, target)
-    with open(source, "rb") as fin:
-        reader = csv.reader(_decoded_lines(fin, src), delimiter=delimiter)
-        try:
-            header = [h.strip() for h in next(reader)]
-        except StopIteration:
-            raise RunError(f"{src} is empty: a header line with the column "
-                           "names is expected") from None
-        except csv.Error as exc:
-            raise RunError(f"{src}, line 1: {exc}") from None
-        columns = resolve_columns(ptf, header, mapping, src)
-        out_names = [prefix + n for n in ptf.output_names]
-        clash = [n for n in out_names if n in header]
-        if clash:
-            raise RunError(
-                f"{src} already has a column named "
-                + ", ".join(repr(c) for c in clash)
-                + "; choose a prefix for the output columns with --prefix "
-                "(for example --prefix est_)")
-        # The line count for the progress bar reads the file a second time:
-        # only a regular file can be read twice (a pipe or FIFO would lose
-        # the rows the count consumed).
-        total = (max(_count_lines(source) - 1, 0)
-                 if progress and _is_regular_file(source) else None)
-        fd, part = _create_part_file(target)
-        bar = _Progress(total, progress)
-        try:
-            with os.fdopen(fd, "w", newline="", encoding="utf-8") as fout:
-                rows = _write_all(ptf, reader, fout, header, columns,
-                                  out_names, chunk_rows, delimiter, src, bar)
-            os.replace(part, target)
-        except BaseException:
-            part.unlink(missing_ok=True)
-            raise
-        finally:
-            bar.close()
+                       f"{opts.delimiter!r}")
+    check_paths([source], target)
+    out_fmt = _tables.table_format(target)
+    if out_fmt is None:
+        raise RunError(f"cannot write a table to {target}: use .csv or "
+                       ".parquet (a raster input writes .nc, .zarr or "
+                       ".tif)")
+    fd, part = create_part_file(target)
+    assert fd is not None
+    try:
+        with os.fdopen(fd, "wb") as fout:
+            if _is_regular_file(source):
+                rows = _run_table(ptf, source, fout, out_fmt, opts,
+                                  str(source))
+            else:
+                # A pipe or FIFO can be read only once, and a table is read
+                # in two passes (header, then rows; a third to locate an
+                # error): keep a copy on disk first.
+                with _spooled(source) as copy:
+                    rows = _run_table(ptf, copy, fout, out_fmt, opts,
+                                      str(source))
+        os.replace(part, target)
+    except BaseException:
+        part.unlink(missing_ok=True)
+        raise
     return rows
 
 
-def _write_all(ptf: PTF, reader: Any, fout: IO[str], header: list[str],
-               columns: Sequence[int], out_names: list[str],
-               chunk_rows: int, delimiter: str, src: str,
-               bar: _Progress) -> int:
-    writer = csv.writer(fout, delimiter=delimiter, lineterminator="\n")
-    writer.writerow(header + out_names)
+@contextlib.contextmanager
+def _spooled(source: Path) -> Iterator[Path]:
+    fd, name = tempfile.mkstemp(prefix="loamara-input-",
+                                suffix=source.suffix or ".csv")
+    path = Path(name)
+    try:
+        with os.fdopen(fd, "wb") as out, open(source, "rb") as f:
+            shutil.copyfileobj(f, out, 1 << 20)
+        yield path
+    finally:
+        path.unlink(missing_ok=True)
+
+
+def _run_table(ptf: PTF, source: Path, fout: Any, out_fmt: str,
+               opts: RunOptions, src: str) -> int:
+    try:
+        header = _tables.read_header(source, opts.delimiter)
+        binding = bind_columns(ptf, header, opts, src)
+        chosen, columns, units_out = output_columns(ptf, binding, opts,
+                                                    header, src)
+        total = (max(_count_lines(source) - 1, 0)
+                 if opts.progress
+                 and _tables.table_format(source) != "parquet" else None)
+        bar = _Progress(total, opts.progress)
+        try:
+            return _write_all(ptf, source, src, header, binding, fout,
+                              out_fmt, chosen, columns, units_out, opts, bar)
+        finally:
+            bar.close()
+    except _tables.TableError as exc:
+        # Name the caller's file, also when it was read through a copy.
+        raise RunError(str(exc).replace(str(source), src)) from None
+
+
+def _labels(binding: Binding) -> list[str]:
+    return sorted({s.label for b in binding.inputs for s in b.sources})
+
+
+def _write_all(ptf: PTF, source: Path, src: str, header: list[str],
+               binding: Binding,
+               fout: Any, out_fmt: str, chosen: Sequence[int],
+               columns: Sequence[str], units_out: Sequence[str],
+               opts: RunOptions, bar: _Progress) -> int:
+    writer = _tables.TableWriter(fout, out_fmt, header, columns, units_out,
+                                 opts.delimiter)
+    labels = _labels(binding)
+    index_inputs = {s.label for b in binding.inputs for s in b.sources
+                    if b.q.dtype == "uint32"}
+    what = {s.label: f"input {b.q.name}" for b in binding.inputs
+            for s in b.sources}
+    notes = _Warnings()
     total = 0
-    chunk: list[tuple[int, int, list[str]]] = []
-
-    def flush() -> None:
-        outs = _chunk_outputs(ptf, chunk, columns, header, src)
-        texts = [[repr(v) for v in o.tolist()] for o in outs]
-        for k, (_, _, fields) in enumerate(chunk):
-            writer.writerow(fields + [t[k] for t in texts])
-        bar.update(len(chunk))
-
-    for item in _rows(reader, len(header), src):
-        chunk.append(item)
-        if len(chunk) >= chunk_rows:
-            flush()
-            total += len(chunk)
-            chunk = []
-    if chunk:
-        flush()
-        total += len(chunk)
+    for chunk in _tables.read_chunks(source, header, opts.chunk_rows,
+                                     opts.delimiter):
+        data = {c: chunk.numbers(c, what[c], c in index_inputs)
+                for c in labels}
+        with warnings.catch_warnings(record=True) as records:
+            warnings.simplefilter("always")
+            try:
+                with np.errstate(all="ignore"):  # NaN and inf speak
+                    r = estimate(ptf.name, data=data, mapping=opts.mapping,
+                                 units=opts.units, preset=opts.preset,
+                                 out_units=opts.out_units, check=opts.check,
+                                 threads=opts.threads)
+            except RangeError as exc:
+                rows = (f"data rows {chunk.first_row + 1} to "
+                        f"{chunk.first_row + chunk.nrows}")
+                raise RunError(f"{src}, {rows}: "
+                               + cli_text(str(exc))) from None
+        notes.add(records)
+        outs = r.as_tuple()
+        writer.write(chunk, [np.broadcast_to(outs[j], (chunk.nrows,))
+                             for j in chosen])
+        total += chunk.nrows
+        bar.update(chunk.nrows)
+    writer.close()
     return total
 
 
