@@ -1,7 +1,8 @@
-// Registration rows and the kernel convention of the _loamara ufuncs.
+// Registration rows and the kernel convention of the ufuncs of the
+// extension modules.
 //
-// Every ufunc of the module is one row of the registration table
-// (module/ptf_table.cpp).  A row carries the ufunc's name, its numbers of
+// Every ufunc of a module is one row of its registration table
+// (module/ptf_table.cpp for _loamara).  A row carries the ufunc's name, its numbers of
 // inputs and outputs, the codes of its operand types and two inner loops:
 // a strided loop and a contiguous loop.  Both loops are made by the templates
 // below from one per-element kernel, so that they evaluate the same formula
@@ -102,14 +103,24 @@ struct PtfUfuncEntry {
     PtfLoop contiguous;                  // NPY_METH_contiguous_loop
 };
 
-// The table, in registration order, and its length.
+// The table of _loamara's pedotransfer functions (module/ptf_table.cpp), in
+// registration order, and its length.
 extern const PtfUfuncEntry kPtfTable[];
 extern const int kPtfTableSize;
 
-// Creates one ufunc per row and adds it to the module.  Returns 0, or -1 with
-// the exception of the failing NumPy or interpreter call set; the caller then
-// releases the module (and with it every ufunc already added).
-int ptf_register_all(PyObject* module);
+// Creates one ufunc per row of table[0..size-1], in order, and adds it to
+// the module.  Returns 0, or -1 with the exception of the failing NumPy or
+// interpreter call set; the caller then releases the module (and with it
+// every ufunc already added).
+int ptf_register_table(PyObject* module, const PtfUfuncEntry* table,
+                       int size);
+
+// The whole import of a module: creates it from its static definition
+// (single-phase, API version 1013), binds NumPy's array and ufunc C-API
+// tables and registers the rows of its table.  Returns the new module, or
+// null with an exception set and the module released.
+PyObject* ptf_create_module(PyModuleDef* def, const PtfUfuncEntry* table,
+                            int size);
 
 // Input element type of a kernel: double unless it declares in_type.
 template <class K, class = void>
@@ -314,6 +325,22 @@ PTF_INDEPENDENT_ITERATIONS
 #else
 #define PTF_VECTOR_CLONES
 #endif
+
+// Rows of a registration table.  A table file writes its rows once, as an
+// X-macro list of PTF_ROW_F64 / PTF_ROW_U32 entries, and expands the list
+// twice: with PTF_ROW_TYPED defined as PTF_ROW_DECLARATION to declare the
+// loops that the family files define, then as PTF_ROW_INITIALISER inside
+// the table's initialiser.
+// All operands float64.
+#define PTF_ROW_F64(name, nin, nout) PTF_ROW_TYPED(name, nin, nout, {})
+// Single uint32 input, float64 outputs.
+#define PTF_ROW_U32(name, nin, nout) \
+    PTF_ROW_TYPED(name, nin, nout, {::ptf::kU32})
+#define PTF_ROW_DECLARATION(name, nin, nout, types) \
+    PTF_DECLARE_LOOPS(name, nin, nout)
+#define PTF_ROW_INITIALISER(name, nin, nout, types)              \
+    {#name, nin, nout, types, &PTF_STRIDED(name, nin, nout),     \
+     &PTF_CONTIGUOUS(name, nin, nout)},
 
 #define PTF_DECLARE_LOOPS(name, nin, nout)                                   \
     int PTF_STRIDED(name, nin, nout)(PyArrayMethod_Context*, char* const*,   \
