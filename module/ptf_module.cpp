@@ -1,12 +1,12 @@
-// The import of an extension module of this project: module creation, the
-// binding of NumPy's C-API tables and the registration walk over the
-// module's table.
+// The import of an extension module of this project, shared by _loamara and
+// loamara._curves: module creation, the binding of NumPy's C-API tables and
+// the registration walk over the module's table.
 //
 // Each module is created from a static definition by single-phase
 // initialisation: no docstring, no methods, no slots, no per-module state.
 // This file defines NumPy's array and ufunc C-API tables (the only
 // process-wide state, written here once during import and only read
-// afterwards); each module links its own copy and binds them
+// afterwards); each module links its own copy, so the two modules bind them
 // independently.
 #define LOAMARA_DEFINE_API_TABLES
 #include "ptf_registry.h"

@@ -1,15 +1,15 @@
-// Registration rows and the kernel convention of the ufuncs of the
-// extension modules.
+// Registration rows and the kernel convention of the ufuncs of both
+// extension modules, _loamara and loamara._curves.
 //
 // Every ufunc of a module is one row of its registration table
-// (module/ptf_table.cpp for _loamara).  A row carries the ufunc's name, its numbers of
+// (module/ptf_table.cpp, ptf/curves/curve_table.cpp).  A row carries the ufunc's name, its numbers of
 // inputs and outputs, the codes of its operand types and two inner loops:
 // a strided loop and a contiguous loop.  Both loops are made by the templates
 // below from one per-element kernel, so that they evaluate the same formula
 // operation for operation and cannot diverge.
 //
-// Kernel convention.  A family source file (ptf/models/*.cpp or
-// ptf/regressions/*.cpp) writes each formula as a struct
+// Kernel convention.  A family source file (ptf/models/*.cpp,
+// ptf/regressions/*.cpp or ptf/curves/*.cpp) writes each formula as a struct
 //
 //     struct Saxton2006 {
 //         static constexpr int nin = 3, nout = 10;
@@ -103,10 +103,14 @@ struct PtfUfuncEntry {
     PtfLoop contiguous;                  // NPY_METH_contiguous_loop
 };
 
-// The table of _loamara's pedotransfer functions (module/ptf_table.cpp), in
-// registration order, and its length.
+// The tables of the two extension modules, in registration order, and their
+// lengths: _loamara's pedotransfer functions (module/ptf_table.cpp) and
+// loamara._curves' retention and conductivity curves and texture classes
+// (ptf/curves/curve_table.cpp).  Each module links only its own table.
 extern const PtfUfuncEntry kPtfTable[];
 extern const int kPtfTableSize;
+extern const PtfUfuncEntry kCurveTable[];
+extern const int kCurveTableSize;
 
 // Creates one ufunc per row of table[0..size-1], in order, and adds it to
 // the module.  Returns 0, or -1 with the exception of the failing NumPy or
@@ -327,10 +331,11 @@ PTF_INDEPENDENT_ITERATIONS
 #endif
 
 // Rows of a registration table.  A table file writes its rows once, as an
-// X-macro list of PTF_ROW_F64 / PTF_ROW_U32 entries, and expands the list
-// twice: with PTF_ROW_TYPED defined as PTF_ROW_DECLARATION to declare the
-// loops that the family files define, then as PTF_ROW_INITIALISER inside
-// the table's initialiser.
+// X-macro list of PTF_ROW_F64 / PTF_ROW_U32 entries, and defines the table
+// by including ptf_table_define.h, which expands the list twice: with
+// PTF_ROW_TYPED defined as PTF_ROW_DECLARATION to declare the loops that the
+// family files define, then as PTF_ROW_INITIALISER inside the table's
+// initialiser.
 // All operands float64.
 #define PTF_ROW_F64(name, nin, nout) PTF_ROW_TYPED(name, nin, nout, {})
 // Single uint32 input, float64 outputs.

@@ -185,18 +185,7 @@
     PTF_ROW_F64(calc_ptf_zhao2016_m2_5, 3, 1) \
     PTF_ROW_F64(calc_ptf_zhao2016_m2_6, 3, 1)
 
-// Declarations of the loops that the family files define.
-#define PTF_ROW_TYPED PTF_ROW_DECLARATION
-PTF_TABLE
-#undef PTF_ROW_TYPED
-
-namespace ptf {
-
-#define PTF_ROW_TYPED PTF_ROW_INITIALISER
-const PtfUfuncEntry kPtfTable[] = {PTF_TABLE};
-#undef PTF_ROW_TYPED
-
-const int kPtfTableSize =
-    static_cast<int>(sizeof(kPtfTable) / sizeof(kPtfTable[0]));
-
-}  // namespace ptf
+#define PTF_TABLE_ROWS PTF_TABLE
+#define PTF_TABLE_ARRAY kPtfTable
+#define PTF_TABLE_SIZE kPtfTableSize
+#include "ptf_table_define.h"
