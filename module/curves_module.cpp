@@ -1,5 +1,6 @@
-// Entry point of the loamara._curves extension module: the retention and
-// conductivity curves of ptf/curves/curve_table.cpp.  The import itself is ptf_create_module
+// Entry point of the loamara._curves extension module: retention and
+// conductivity curves and the USDA texture classes of
+// ptf/curves/curve_table.cpp.  The import itself is ptf_create_module
 // (module/ptf_module.cpp), the same as for _loamara.
 #include "ptf_registry.h"
 

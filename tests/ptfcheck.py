@@ -201,6 +201,7 @@ CURVE_ROWS = [
     ("calc_hcc_campbell", 4, 1),
     ("calc_swrc_saxton2006", 5, 1),
     ("calc_swrc_saxton2006_suction", 5, 1),
+    ("calc_texture_usda", 3, 1),
 ]
 
 # The one ufunc whose input is not float64.

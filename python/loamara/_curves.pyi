@@ -22,3 +22,5 @@ calc_swrc_saxton2006: ufunc
 """calc_swrc_saxton2006(psi, theta_1500, theta_33, theta_s, psi_e) -> theta; Saxton and Rawls (2006)"""
 calc_swrc_saxton2006_suction: ufunc
 """calc_swrc_saxton2006_suction(theta, theta_1500, theta_33, theta_s, psi_e) -> psi; Saxton and Rawls (2006)"""
+calc_texture_usda: ufunc
+"""calc_texture_usda(sand, silt, clay) -> texture_class; USDA Soil Survey Manual"""
