@@ -103,7 +103,8 @@ def main() -> None:
              lambda: loamara.calc_hcc_mualem_van_genuchten(
                  h, KS, ALPHA, N, L, out=out)),
         ]
-        print(f"{args.n} points, median of {args.repeat}; cc {' '.join(FLAGS)}")
+        print(f"{args.n} points, median of {args.repeat}; "
+              f"cc {' '.join(FLAGS)}")
         for name, which, calls, call in cases:
             call()   # warm up: pages of out, the promoter's cache
             ufunc_ns, floor_ns = [], []

@@ -2,11 +2,12 @@
 // extension modules, _loamara and loamara._curves.
 //
 // Every ufunc of a module is one row of its registration table
-// (module/ptf_table.cpp, ptf/curves/curve_table.cpp).  A row carries the ufunc's name, its numbers of
-// inputs and outputs, the codes of its operand types and two inner loops:
-// a strided loop and a contiguous loop.  Both loops are made by the templates
-// below from one per-element kernel, so that they evaluate the same formula
-// operation for operation and cannot diverge.
+// (module/ptf_table.cpp, ptf/curves/curve_table.cpp).  A row carries the
+// ufunc's name, its numbers of inputs and outputs, the codes of its operand
+// types and two inner loops: a strided loop and a contiguous loop.  Both
+// loops are made by the templates below from one per-element kernel, so
+// that they evaluate the same formula operation for operation and cannot
+// diverge.
 //
 // Kernel convention.  A family source file (ptf/models/*.cpp,
 // ptf/regressions/*.cpp or ptf/curves/*.cpp) writes each formula as a struct

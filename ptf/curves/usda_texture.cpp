@@ -60,8 +60,9 @@
 // 9.6), which doubles represent only to within rounding.  A comparison of
 // one value with a limit is exact for them: the limits are whole numbers
 // and rounding to double preserves order.  The two sloping lines are
-// evaluated in forms that put every decimal point on the line (to three
-// decimals, tested) where the manual puts it: silt + 2 x clay < 30 as
+// evaluated in forms that put decimal points on the line where the manual
+// puts them (checked for values given to one, two and three decimals):
+// silt + 2 x clay < 30 as
 // written (2 x clay is exact), and silt + 1.5 x clay < 15 as
 // 2 x sand - clay > 170, the same line for sand + silt + clay = 100, with
 // integer multiples only.  (silt + 1.5 x clay, and 2 x silt + 3 x clay,
@@ -69,9 +70,10 @@
 // example silt 0.6, clay 9.6.)
 //
 // Sums other than 100.  If sand + silt + clay (added in that order) is 100
-// to within 1e-12, the values are used as given: three decimals that add
-// up to 100 can have a double sum one unit in the last place away from 100
-// (about 1.4e-14), and rescaling them would move points off the limits.
+// to within 1e-12, the values are used as given: about one in eight
+// samples given to one or two decimals that add up to 100 has a double sum
+// one unit in the last place (1.4e-14) away from 100, and rescaling those
+// would move points on a limit across it.
 // Otherwise each value is first rescaled to (100 x value) / sum, the
 // product formed before the division (fractions 0 to 1, or masses, become
 // percentages; their exactness on the limits is then to within rounding).
