@@ -1,4 +1,5 @@
-// The registration walk: one ufunc per row of the table, in table order.
+// The registration walk: one ufunc per row of a module's table, in table
+// order.
 #include "ptf_registry.h"
 
 namespace ptf {
@@ -112,9 +113,10 @@ int register_row(PyObject* module, const PtfUfuncEntry& row) {
 
 }  // namespace
 
-int ptf_register_all(PyObject* module) {
-    for (int r = 0; r < kPtfTableSize; ++r) {
-        if (register_row(module, kPtfTable[r]) < 0) {
+int ptf_register_table(PyObject* module, const PtfUfuncEntry* table,
+                       int size) {
+    for (int r = 0; r < size; ++r) {
+        if (register_row(module, table[r]) < 0) {
             return -1;
         }
     }

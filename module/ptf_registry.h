@@ -1,14 +1,16 @@
-// Registration rows and the kernel convention of the _loamara ufuncs.
+// Registration rows and the kernel convention of the ufuncs of both
+// extension modules, _loamara and loamara._curves.
 //
-// Every ufunc of the module is one row of the registration table
-// (module/ptf_table.cpp).  A row carries the ufunc's name, its numbers of
-// inputs and outputs, the codes of its operand types and two inner loops:
-// a strided loop and a contiguous loop.  Both loops are made by the templates
-// below from one per-element kernel, so that they evaluate the same formula
-// operation for operation and cannot diverge.
+// Every ufunc of a module is one row of its registration table
+// (module/ptf_table.cpp, ptf/curves/curve_table.cpp).  A row carries the
+// ufunc's name, its numbers of inputs and outputs, the codes of its operand
+// types and two inner loops: a strided loop and a contiguous loop.  Both
+// loops are made by the templates below from one per-element kernel, so
+// that they evaluate the same formula operation for operation and cannot
+// diverge.
 //
-// Kernel convention.  A family source file (ptf/models/*.cpp or
-// ptf/regressions/*.cpp) writes each formula as a struct
+// Kernel convention.  A family source file (ptf/models/*.cpp,
+// ptf/regressions/*.cpp or ptf/curves/*.cpp) writes each formula as a struct
 //
 //     struct Saxton2006 {
 //         static constexpr int nin = 3, nout = 10;
@@ -102,14 +104,28 @@ struct PtfUfuncEntry {
     PtfLoop contiguous;                  // NPY_METH_contiguous_loop
 };
 
-// The table, in registration order, and its length.
+// The tables of the two extension modules, in registration order, and their
+// lengths: _loamara's pedotransfer functions (module/ptf_table.cpp) and
+// loamara._curves' retention and conductivity curves and texture classes
+// (ptf/curves/curve_table.cpp).  Each module links only its own table.
 extern const PtfUfuncEntry kPtfTable[];
 extern const int kPtfTableSize;
+extern const PtfUfuncEntry kCurveTable[];
+extern const int kCurveTableSize;
 
-// Creates one ufunc per row and adds it to the module.  Returns 0, or -1 with
-// the exception of the failing NumPy or interpreter call set; the caller then
-// releases the module (and with it every ufunc already added).
-int ptf_register_all(PyObject* module);
+// Creates one ufunc per row of table[0..size-1], in order, and adds it to
+// the module.  Returns 0, or -1 with the exception of the failing NumPy or
+// interpreter call set; the caller then releases the module (and with it
+// every ufunc already added).
+int ptf_register_table(PyObject* module, const PtfUfuncEntry* table,
+                       int size);
+
+// The whole import of a module: creates it from its static definition
+// (single-phase, API version 1013), binds NumPy's array and ufunc C-API
+// tables and registers the rows of its table.  Returns the new module, or
+// null with an exception set and the module released.
+PyObject* ptf_create_module(PyModuleDef* def, const PtfUfuncEntry* table,
+                            int size);
 
 // Input element type of a kernel: double unless it declares in_type.
 template <class K, class = void>
@@ -314,6 +330,23 @@ PTF_INDEPENDENT_ITERATIONS
 #else
 #define PTF_VECTOR_CLONES
 #endif
+
+// Rows of a registration table.  A table file writes its rows once, as an
+// X-macro list of PTF_ROW_F64 / PTF_ROW_U32 entries, and defines the table
+// by including ptf_table_define.h, which expands the list twice: with
+// PTF_ROW_TYPED defined as PTF_ROW_DECLARATION to declare the loops that the
+// family files define, then as PTF_ROW_INITIALISER inside the table's
+// initialiser.
+// All operands float64.
+#define PTF_ROW_F64(name, nin, nout) PTF_ROW_TYPED(name, nin, nout, {})
+// Single uint32 input, float64 outputs.
+#define PTF_ROW_U32(name, nin, nout) \
+    PTF_ROW_TYPED(name, nin, nout, {::ptf::kU32})
+#define PTF_ROW_DECLARATION(name, nin, nout, types) \
+    PTF_DECLARE_LOOPS(name, nin, nout)
+#define PTF_ROW_INITIALISER(name, nin, nout, types)              \
+    {#name, nin, nout, types, &PTF_STRIDED(name, nin, nout),     \
+     &PTF_CONTIGUOUS(name, nin, nout)},
 
 #define PTF_DECLARE_LOOPS(name, nin, nout)                                   \
     int PTF_STRIDED(name, nin, nout)(PyArrayMethod_Context*, char* const*,   \

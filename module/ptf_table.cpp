@@ -7,12 +7,6 @@
 // agree on them for the module to link.
 #include "ptf_registry.h"
 
-// All operands float64.
-#define PTF_ROW_F64(name, nin, nout) PTF_ROW_TYPED(name, nin, nout, {})
-// Single uint32 input, float64 outputs.
-#define PTF_ROW_U32(name, nin, nout) \
-    PTF_ROW_TYPED(name, nin, nout, {::ptf::kU32})
-
 #define PTF_TABLE \
     PTF_ROW_F64(calc_ptf_ahuja1984, 4, 1) \
     PTF_ROW_F64(calc_ptf_aimrun2009, 4, 1) \
@@ -191,20 +185,7 @@
     PTF_ROW_F64(calc_ptf_zhao2016_m2_5, 3, 1) \
     PTF_ROW_F64(calc_ptf_zhao2016_m2_6, 3, 1)
 
-// Declarations of the loops that the family files define.
-#define PTF_ROW_TYPED(name, nin, nout, types) PTF_DECLARE_LOOPS(name, nin, nout)
-PTF_TABLE
-#undef PTF_ROW_TYPED
-
-namespace ptf {
-
-#define PTF_ROW_TYPED(name, nin, nout, types)                         \
-    {#name, nin, nout, types, &PTF_STRIDED(name, nin, nout),          \
-     &PTF_CONTIGUOUS(name, nin, nout)},
-const PtfUfuncEntry kPtfTable[] = {PTF_TABLE};
-#undef PTF_ROW_TYPED
-
-const int kPtfTableSize =
-    static_cast<int>(sizeof(kPtfTable) / sizeof(kPtfTable[0]));
-
-}  // namespace ptf
+#define PTF_TABLE_ROWS PTF_TABLE
+#define PTF_TABLE_ARRAY kPtfTable
+#define PTF_TABLE_SIZE kPtfTableSize
+#include "ptf_table_define.h"

@@ -1,10 +1,12 @@
-"""Shared helpers of the test suite: the expected registration table, exact
-comparisons and the NaN-dependence check used by every family's tests."""
+"""Shared helpers of the test suite: the expected registration tables of
+both extension modules, exact comparisons and the NaN-dependence check used
+by every family's tests."""
 from decimal import Decimal
 
 import numpy as np
 
 import _loamara
+import loamara._curves as _curves
 
 # Every ufunc of the module: name, nin, nout, in registration order.
 EXPECTED_ROWS = [
@@ -187,13 +189,35 @@ EXPECTED_ROWS = [
 ]
 EXPECTED_COUNTS = {name: (nin, nout) for name, nin, nout in EXPECTED_ROWS}
 
+# Every ufunc of loamara._curves: name, nin, nout, in registration order.
+CURVE_ROWS = [
+    ("calc_swrc_van_genuchten", 6, 1),
+    ("calc_swrc_van_genuchten_head", 6, 1),
+    ("calc_hcc_mualem_van_genuchten", 5, 1),
+    ("calc_swrc_brooks_corey", 5, 1),
+    ("calc_hcc_brooks_corey", 4, 1),
+    ("calc_swrc_campbell", 4, 1),
+    ("calc_swrc_campbell_suction", 4, 1),
+    ("calc_hcc_campbell", 4, 1),
+    ("calc_swrc_saxton2006", 5, 1),
+    ("calc_swrc_saxton2006_suction", 5, 1),
+    ("calc_texture_usda", 3, 1),
+]
+
 # The one ufunc whose input is not float64.
 UINT32_INPUT = {"calc_ptf_clapp1978"}
 
 
-def registered_names():
-    """Names of the module's ufuncs, in attribute (registration) order."""
-    return [n for n, v in vars(_loamara).items() if isinstance(v, np.ufunc)]
+def registered_names(module=_loamara):
+    """Names of a module's ufuncs, in attribute (registration) order."""
+    return [n for n, v in vars(module).items() if isinstance(v, np.ufunc)]
+
+
+def all_ufuncs():
+    """Every ufunc of both modules by name (the names are unique across
+    them): _loamara's in registration order, then loamara._curves'."""
+    return {n: getattr(m, n) for m in (_loamara, _curves)
+            for n in registered_names(m)}
 
 
 def input_dtype(name):

@@ -1,14 +1,18 @@
-"""Contract of every registered ufunc: registration, types, layouts, in-place
-use and empty calls.  Parametrized over the module's own ufuncs, so a family
-is covered the moment its rows are registered."""
+"""Contract of every registered ufunc of both extension modules, _loamara
+and loamara._curves: registration, types, layouts, in-place use and empty
+calls.  Parametrized over the modules' own ufuncs, so a family is covered
+the moment its rows are registered."""
 import numpy as np
 import pytest
 
 import _loamara
-from ptfcheck import (EXPECTED_ROWS, UINT32_INPUT, assert_same_bits,
-                      input_dtype, registered_names)
+import loamara._curves as _curves
+from ptfcheck import (CURVE_ROWS, EXPECTED_ROWS, UINT32_INPUT, all_ufuncs,
+                      assert_same_bits, input_dtype, registered_names)
 
 NAMES = registered_names()
+CURVE_NAMES = registered_names(_curves)
+UFUNCS = all_ufuncs()
 
 
 @pytest.fixture(autouse=True)
@@ -36,11 +40,20 @@ def test_module_has_nothing_else():
     for missing in ("calc_ptf_gunarathna2019_vwc1500_set2",
                     "calc_ptf_lal1979_group_i_upper_plastic_limit_from_sand"):
         assert not hasattr(_loamara, missing)
+    assert not set(CURVE_NAMES) & set(vars(_loamara))
 
 
-@pytest.mark.parametrize("name", NAMES)
+def test_curves_registration_and_nothing_else():
+    assert [(n, getattr(_curves, n).nin, getattr(_curves, n).nout)
+            for n in CURVE_NAMES] == CURVE_ROWS
+    assert _curves.__name__ == "loamara._curves"
+    assert _curves.__doc__ is None
+    assert set(vars(_curves)) - set(CURVE_NAMES) <= STANDARD_ATTRS
+
+
+@pytest.mark.parametrize("name", UFUNCS)
 def test_single_loop_with_row_types(name):
-    uf = getattr(_loamara, name)
+    uf = UFUNCS[name]
     assert uf.__name__ == name
     assert uf.identity is None
     assert uf.ntypes == 0 and uf.types == []  # no legacy loops
@@ -66,9 +79,9 @@ CONVERTED = {
 }
 
 
-@pytest.mark.parametrize("name", NAMES)
+@pytest.mark.parametrize("name", UFUNCS)
 def test_other_operand_types_take_the_same_loop(name):
-    uf = getattr(_loamara, name)
+    uf = UFUNCS[name]
     dt = input_dtype(name)
     xs = [np.array([1.0, 2.0, 0.0, 3.0]) + k for k in range(uf.nin)]
     ref = as_tuple(uf(*[x.astype(dt) for x in xs]))
@@ -97,21 +110,30 @@ def test_other_operand_types_take_the_same_loop(name):
 
 
 def random_inputs(name, n, rng):
-    uf = getattr(_loamara, name)
+    uf = UFUNCS[name]
     if name in UINT32_INPUT:
         return [rng.integers(0, 16, n).astype(np.uint32)]
     # Positive values of a plausible size keep most formulas finite; NaN
     # results are compared bit for bit like any other value.
-    return [rng.uniform(0.05, 60.0, n) for _ in range(uf.nin)]
+    xs = [rng.uniform(0.05, 60.0, n) for _ in range(uf.nin)]
+    if name in CURVE_NAMES:
+        # The curves' first input also at and below saturation (h <= 0,
+        # theta above theta_s), exactly 0 and NaN, so that every segment
+        # and select is reached in every layout.
+        first = rng.uniform(-20.0, 60.0, n)
+        first[::7] = 0.0
+        first[3::11] = np.nan
+        xs[0] = first
+    return xs
 
 
 def as_tuple(res):
     return res if isinstance(res, tuple) else (res,)
 
 
-@pytest.mark.parametrize("name", NAMES)
+@pytest.mark.parametrize("name", UFUNCS)
 def test_layouts_agree_bit_for_bit(name):
-    uf = getattr(_loamara, name)
+    uf = UFUNCS[name]
     rng = np.random.default_rng(abs(hash(name)) % 2**32)
     n = 150  # two blocks of the strided loop and a remainder
     xs = random_inputs(name, n, rng)
@@ -148,9 +170,9 @@ def test_layouts_agree_bit_for_bit(name):
         assert_same_bits(g[:n], r)
 
 
-@pytest.mark.parametrize("name", [n for n in NAMES if n not in UINT32_INPUT])
+@pytest.mark.parametrize("name", [n for n in UFUNCS if n not in UINT32_INPUT])
 def test_in_place_equals_fresh_output(name):
-    uf = getattr(_loamara, name)
+    uf = UFUNCS[name]
     rng = np.random.default_rng(7)
     xs = random_inputs(name, 50, rng)
     fresh = as_tuple(uf(*xs))
@@ -169,9 +191,9 @@ def test_in_place_equals_fresh_output(name):
         assert_same_bits(got, fresh[0])
 
 
-@pytest.mark.parametrize("name", NAMES)
+@pytest.mark.parametrize("name", UFUNCS)
 def test_zero_length(name):
-    uf = getattr(_loamara, name)
+    uf = UFUNCS[name]
     dt = input_dtype(name)
     res = as_tuple(uf(*[np.empty(0, dtype=dt)] * uf.nin))
     assert len(res) == uf.nout
@@ -181,8 +203,8 @@ def test_zero_length(name):
     assert all(r.shape == (3, 0) for r in res)
 
 
-TWO_TO_ONE = [n for n in NAMES
-              if getattr(_loamara, n).nin == 2 and getattr(_loamara, n).nout == 1]
+TWO_TO_ONE = [n for n in UFUNCS
+              if UFUNCS[n].nin == 2 and UFUNCS[n].nout == 1]
 
 
 @pytest.mark.parametrize("name", TWO_TO_ONE)
@@ -190,7 +212,7 @@ def test_reduce_and_accumulate_fold_element_by_element(name):
     # A reduction feeds each element's output back as the next element's
     # first input through a zero-stride operand: the loops must not group
     # such elements.
-    uf = getattr(_loamara, name)
+    uf = UFUNCS[name]
     x = np.random.default_rng(5).uniform(0.2, 0.6, 300)
     acc = x[0]
     expected = [acc]

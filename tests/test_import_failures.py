@@ -33,9 +33,22 @@ _ARRAY_API = ctypes.pythonapi.PyCapsule_New(
 """
 
 
-def run_import(tmp_path, files, prelude=""):
-    """Imports _loamara in a subprocess with the stand-in files (relative
-    path -> source) first on sys.path; returns (exception line, stderr)."""
+# The statement that imports each module: _loamara from beside the
+# extension, loamara._curves from its file, without the loamara package
+# (whose own import needs NumPy).
+CURVES_FILE = importlib.util.find_spec("loamara._curves").origin
+IMPORT = {
+    "_loamara": "import _loamara",
+    "_curves": ("import importlib.util as u; _curves = u.module_from_spec("
+                f"u.spec_from_file_location('loamara._curves', "
+                f"{CURVES_FILE!r}))"),
+}
+
+
+def run_import(tmp_path, files, prelude="", module="_loamara"):
+    """Imports _loamara (or loamara._curves) in a subprocess with the
+    stand-in files (relative path -> source) first on sys.path; returns
+    (exception line, stderr)."""
     root = tmp_path / "standin"
     for rel, src in files.items():
         path = root / rel
@@ -46,11 +59,11 @@ def run_import(tmp_path, files, prelude=""):
         sys.path[:0] = [{str(root)!r}, {EXT_DIR!r}]
         {prelude}
         try:
-            import _loamara
+            {IMPORT[module]}
         except BaseException as exc:
             print(f"RAISED {{type(exc).__name__}}: {{exc}}")
         else:
-            print("IMPORTED", len([n for n in vars(_loamara) if n.startswith('calc_ptf_')]))
+            print("IMPORTED", len([n for n in vars({module}) if n.startswith('calc_')]))
         print("LOADED", "_loamara" in sys.modules)
     """)
     env = dict(os.environ)
@@ -69,8 +82,10 @@ def standin_core(body, name="numpy/_core/_multiarray_umath.py"):
             name: body}
 
 
-def test_no_numpy_at_all(tmp_path):
-    out, err = run_import(tmp_path, {}, prelude="sys.modules['numpy'] = None")
+@pytest.mark.parametrize("module", ["_loamara", "_curves"])
+def test_no_numpy_at_all(tmp_path, module):
+    out, err = run_import(tmp_path, {}, prelude="sys.modules['numpy'] = None",
+                          module=module)
     assert ARRAY_FAILED in out
     assert "LOADED False" in out
     assert "ModuleNotFoundError" in err
@@ -152,13 +167,17 @@ def test_ufunc_api_cannot_be_bound(tmp_path, ufunc_api, printed):
     assert "LOADED False" in out
 
 
-def test_exported_symbols():
+@pytest.mark.parametrize("module, entry", [
+    ("_loamara", "PyInit__loamara"),
+    ("loamara._curves", "PyInit__curves"),
+])
+def test_exported_symbols(module, entry):
     nm = shutil.which("nm")
     if nm is None:
         pytest.skip("nm not available")
-    origin = importlib.util.find_spec("_loamara").origin
+    origin = importlib.util.find_spec(module).origin
     out = subprocess.run([nm, "-D", "--defined-only", origin],
                          capture_output=True, text=True, check=True).stdout
     exported = {line.split()[-1] for line in out.splitlines()
                 if line.split()[-2:-1] and line.split()[-2] in "TDBRVWiu"}
-    assert exported == {"PyInit__loamara"}
+    assert exported == {entry}

@@ -12,20 +12,12 @@
 // added in the order written.  ln 33 and ln 1500 are computed with the same
 // std::log as the water contents.
 #include "ptf_registry.h"
+#include "ptf/models/saxton2006_tension.h"
 
 namespace {
 
-// B = (ln 1500 - ln 33) / (ln theta33 - ln theta1500), the exponent of the
-// power-law tension curve psi = A * theta^(-B) between 33 and 1500 kPa.
-inline double tension_curve_b(double theta33, double theta1500) {
-    return (std::log(1500.0) - std::log(33.0)) /
-           (std::log(theta33) - std::log(theta1500));
-}
-
-// A = exp(B * ln theta33 + ln 33), the coefficient of the same curve.
-inline double tension_curve_a(double b, double theta33) {
-    return std::exp(b * std::log(theta33) + std::log(33.0));
-}
+using ptf::saxton2006::tension_curve_a;
+using ptf::saxton2006::tension_curve_b;
 
 // Full set from texture and organic matter.  Inputs: S, C (mass fractions),
 // OM (%).  Outputs: theta1500, theta33, thetaS, available water, air-entry
@@ -117,9 +109,7 @@ struct Saxton2006Density {
 struct Saxton2006TensionDry {
     static constexpr int nin = 3, nout = 1;
     static inline void eval(const double* x, double* y) {
-        const double theta = x[0];
-        const double b = tension_curve_b(x[2], x[1]);
-        y[0] = std::pow(theta, -b) * tension_curve_a(b, x[2]);
+        y[0] = ptf::saxton2006::tension_dry(x[0], x[1], x[2]);
     }
 };
 
@@ -129,11 +119,7 @@ struct Saxton2006TensionDry {
 struct Saxton2006TensionWet {
     static constexpr int nin = 4, nout = 1;
     static inline void eval(const double* x, double* y) {
-        const double theta = x[0];
-        const double theta33 = x[1];
-        const double theta_s = x[2];
-        const double pe = x[3];
-        y[0] = 33.0 - ((33.0 - pe) * (theta - theta33)) / (theta_s - theta33);
+        y[0] = ptf::saxton2006::tension_wet(x[0], x[1], x[2], x[3]);
     }
 };
 

@@ -25,6 +25,7 @@ from ._checks import RangeWarning as RangeWarning
 from ._estimate import Result as Result
 from ._estimate import estimate as estimate
 from ._ufuncs import *  # noqa: F403  (the 176 ufuncs of _loamara)
+from ._curve_ufuncs import *  # noqa: F403
 from .parallel import parallel_apply as parallel_apply
 
 __version__ = "0.1.0"

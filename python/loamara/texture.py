@@ -1,0 +1,89 @@
+"""USDA texture classes: names of the codes of ``calc_texture_usda`` and
+their mapping onto the class table of ``calc_ptf_clapp1978``.
+
+``loamara.calc_texture_usda(sand, silt, clay)`` (percent by mass) returns
+class codes 1 to 12 as float64, NaN where a sample cannot be classified;
+``USDA_CLASSES[code - 1]`` is the name of a code.
+"""
+from __future__ import annotations
+
+from typing import Any
+
+import numpy as np
+import numpy.typing as npt
+
+__all__ = ["USDA_CLASSES", "usda_class_names", "clapp_index_from_usda"]
+
+#: The twelve USDA texture classes, in code order (code 1 first).
+USDA_CLASSES: tuple[str, ...] = (
+    "sand",
+    "loamy sand",
+    "sandy loam",
+    "silt loam",
+    "silt",
+    "loam",
+    "sandy clay loam",
+    "silty clay loam",
+    "clay loam",
+    "sandy clay",
+    "silty clay",
+    "clay",
+)
+
+# Row of Clapp and Hornberger's (1978) table for each USDA code 1 to 12.
+# Their table has no silt class: silt (code 5) takes the silt loam row.
+_CLAPP_ROW = np.array([0, 1, 2, 3, 3, 4, 5, 6, 7, 8, 9, 10], dtype=np.uint32)
+
+# The index for an unclassified sample: outside Clapp and Hornberger's
+# eleven rows, so calc_ptf_clapp1978 gives NaN in all its outputs.
+_CLAPP_NONE = np.uint32(11)
+
+
+def _class_positions(codes: Any) -> tuple[npt.NDArray[np.intp],
+                                          npt.NDArray[np.bool_]]:
+    """Zero-based positions of the codes (0 where NaN) and the NaN mask;
+    ValueError for anything that is neither NaN nor a whole number from 1
+    to 12."""
+    c = np.asarray(codes, dtype=np.float64)
+    missing = np.isnan(c)
+    valid = np.isin(c, np.arange(1.0, 13.0)) | missing
+    if not valid.all():
+        bad = c[~valid].ravel()[0]
+        raise ValueError(f"not a USDA texture class code (1 to 12 or NaN): "
+                         f"{float(bad)!r}")
+    pos = np.where(missing, 1.0, c).astype(np.intp) - 1
+    return pos, missing
+
+
+def usda_class_names(codes: Any) -> npt.NDArray[np.str_]:
+    """Names of USDA texture class codes, as a string array of the codes'
+    shape: ``USDA_CLASSES[code - 1]``, and '' for NaN (a sample that
+    ``calc_texture_usda`` could not classify).
+
+    >>> usda_class_names([1.0, 12.0, float("nan")]).tolist()
+    ['sand', 'clay', '']
+    """
+    pos, missing = _class_positions(codes)
+    names: npt.NDArray[np.str_] = np.where(
+        missing, "", np.asarray(USDA_CLASSES)[pos])
+    return names
+
+
+def clapp_index_from_usda(codes: Any) -> npt.NDArray[np.uint32]:
+    """The row index of ``calc_ptf_clapp1978`` (uint32, 0 sand, 1 loamy
+    sand, 2 sandy loam, 3 silt loam, 4 loam, 5 sandy clay loam, 6 silty
+    clay loam, 7 clay loam, 8 sandy clay, 9 silty clay, 10 clay) for USDA
+    texture class codes.
+
+    Clapp and Hornberger (1978) have no silt class: silt (code 5) is mapped
+    to silt loam (3), the nearest class of their table.  NaN codes (samples
+    that could not be classified) are mapped to 11, outside the table, for
+    which ``calc_ptf_clapp1978`` gives NaN in every output.
+
+    >>> clapp_index_from_usda([1.0, 5.0, 12.0, float("nan")]).tolist()
+    [0, 3, 10, 11]
+    """
+    pos, missing = _class_positions(codes)
+    index: npt.NDArray[np.uint32] = np.where(
+        missing, _CLAPP_NONE, _CLAPP_ROW[pos]).astype(np.uint32)
+    return index
