@@ -10,6 +10,9 @@ reachable here under the same names (``loamara.calc_ptf_saxton2006`` is
   pandas, dask and xarray data, with plausibility checks of the inputs
   (:class:`RangeWarning`, :class:`RangeError`) and named input conventions
   (:mod:`loamara.presets`); units through pint (:mod:`loamara.units`);
+* :func:`curve`: the retention or conductivity curve of an estimate
+  result, from the curve ufuncs of ``loamara._curves`` (also re-exported
+  here: ``calc_swrc_*``, ``calc_hcc_*``, ``calc_texture_usda``);
 * :func:`parallel_apply`: any ufunc over large arrays, in chunks on all
   cores, bit for bit equal to one call;
 * the ``loamara`` command line (``list``, ``describe``, ``run``, ``demo``).
@@ -24,6 +27,8 @@ from ._checks import RangeError as RangeError
 from ._checks import RangeWarning as RangeWarning
 from ._estimate import Result as Result
 from ._estimate import estimate as estimate
+from . import texture as texture
+from .curves import curve as curve
 from ._ufuncs import *  # noqa: F403  (the 176 ufuncs of _loamara)
 from ._curve_ufuncs import *  # noqa: F403
 from .parallel import parallel_apply as parallel_apply

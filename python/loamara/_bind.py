@@ -54,9 +54,11 @@ class Bound:
     q: Quantity
     label: str
     sources: list[Source]
-    # For a derived input: the function of the sources' values, each in the
-    # input's own unit (see Quantity.unit), that gives the input's value.
+    # For a derived input: the function of the sources' values, each in
+    # ``work_unit`` (the input's own unit where None), that gives the
+    # input's value.
     derive: Callable[..., Any] | None = None
+    work_unit: str | None = None
     note: str = ""            # text of the derivation, for Result and CLI
 
     @property
@@ -263,6 +265,20 @@ def _derive(q: Quantity, pool: _Pool, preset: Preset | None,
                          derive=convert,
                          note=text.format(q=q.name, src=src[0], f=OM_PER_OC))
     texture = ("sand", "silt", "clay")
+    if q.kind == "texture_class_clapp":
+        got = [find(k, k) for k in texture]
+        if all(g is not None for g in got):
+            for g in got:
+                pool.used.add(g[0])  # type: ignore[index]
+            return Bound(
+                q, got[0][0],  # type: ignore[index]
+                [Source(g[0], g[1], None, "derived")  # type: ignore[index]
+                 for g in got],
+                derive=_clapp_index, work_unit="percent",
+                note=f"{q.name} = the Clapp and Hornberger row of the USDA "
+                "texture class of " + ", ".join(
+                    g[0] for g in got)  # type: ignore[index]
+                + " (silt takes the silt loam row)")
     if q.kind in texture:
         others = [k for k in texture if k != q.kind]
         got = [find(k, k) for k in others]
@@ -291,6 +307,15 @@ _ORGANIC: dict[str, tuple[str, tuple[str, ...], Callable[[Any], Any], str]] = {
         "{q} = {src} / {f} (organic carbon from organic matter, van "
         "Bemmelen factor)"),
 }
+
+
+def _clapp_index(sand: Any, silt: Any, clay: Any) -> Any:
+    """The Clapp and Hornberger (1978) row of the USDA texture class of
+    sand, silt and clay in percent."""
+    from ._curves import calc_texture_usda
+    from .texture import clapp_index_from_usda
+
+    return clapp_index_from_usda(calc_texture_usda(sand, silt, clay))
 
 
 def _complement(q: Quantity) -> Callable[[Any, Any], Any]:

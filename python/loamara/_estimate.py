@@ -466,10 +466,11 @@ def _convert_input(b: Bound, ptf: PTF) -> Any:
 
     q = b.q
     values = []
+    work = b.work_unit or q.unit
     for s in b.sources:
         value = s.value
         if s.unit is not None and q.established:
-            value = u.conversion(s.unit, q.unit).apply(value)
+            value = u.conversion(s.unit, work).apply(value)
         elif s.unit is not None and not q.established and \
                 q.unit != "caller's choice":
             raise u.UnitError(
