@@ -267,7 +267,7 @@ def _param_ndim(p: Mapping[str, Parameter]) -> int:
 
 
 def _k_out(k: Any, unit: str, out_unit: str | None) -> np.ndarray:
-    k = np.asarray(k)
-    if out_unit is None:
-        return k
-    return np.asarray(_convert(k, unit, out_unit))
+    values: np.ndarray = np.asarray(k)
+    if out_unit is not None:
+        values = np.asarray(_convert(values, unit, out_unit))
+    return values
