@@ -13,9 +13,13 @@ reachable here under the same names (``loamara.calc_ptf_saxton2006`` is
 * :func:`curve`: the retention or conductivity curve of an estimate
   result, from the curve ufuncs of ``loamara._curves`` (also re-exported
   here: ``calc_swrc_*``, ``calc_hcc_*``, ``calc_texture_usda``);
+* :func:`applicable` and :func:`ensemble`: which functions the data at
+  hand allow, grouped by what they estimate, and every one of them for a
+  quantity with the spread across functions;
 * :func:`parallel_apply`: any ufunc over large arrays, in chunks on all
   cores, bit for bit equal to one call;
-* the ``loamara`` command line (``list``, ``describe``, ``run``, ``demo``).
+* the ``loamara`` command line (``list``, ``describe``, ``which``, ``run``,
+  ``ensemble``, ``demo``).
 """
 from ._catalog import PTF as PTF
 from ._catalog import Quantity as Quantity
@@ -29,6 +33,9 @@ from ._estimate import Result as Result
 from ._estimate import estimate as estimate
 from . import texture as texture
 from .curves import curve as curve
+from .applicable import applicable as applicable
+from .ensemble import Ensemble as Ensemble
+from .ensemble import ensemble as ensemble
 from ._ufuncs import *  # noqa: F403  (the 176 ufuncs of _loamara)
 from ._curve_ufuncs import *  # noqa: F403
 from .parallel import parallel_apply as parallel_apply

@@ -138,7 +138,8 @@ def bind(ptf: PTF, args: Sequence[Any], kwargs: Mapping[str, Any], *,
          data: Mapping[str, Any] | None = None,
          mapping: Mapping[str, str] | None = None,
          units: Mapping[str, str] | None = None,
-         preset: Preset | None = None) -> Binding:
+         preset: Preset | None = None,
+         strict_units: bool = True) -> Binding:
     """Binds every input of ``ptf``; raises TypeError listing every problem
     (missing, unexpected, doubly given inputs) with the expected inputs."""
     names = ptf.input_names
@@ -231,7 +232,7 @@ def bind(ptf: PTF, args: Sequence[Any], kwargs: Mapping[str, Any], *,
         raise BindError(f"{ptf.name}: " + "; ".join(problems) + ".\n"
                         + expected_inputs(ptf), missing)
     result = Binding(ptf, [b for b in bound if b is not None])
-    _assign_units(result, units or {}, preset)
+    _assign_units(result, units or {}, preset, strict_units)
     return result
 
 
@@ -330,7 +331,7 @@ def _complement(q: Quantity) -> Callable[[Any, Any], Any]:
 
 
 def _assign_units(binding: Binding, units: Mapping[str, str],
-                  preset: Preset | None) -> None:
+                  preset: Preset | None, strict: bool = True) -> None:
     """The unit of every source: from ``units`` (by the caller's name or the
     input's name), the value itself (pint, xarray attrs), the preset, or
     else the unit of the publication (None)."""
@@ -357,9 +358,9 @@ def _assign_units(binding: Binding, units: Mapping[str, str],
             elif own is not None:
                 s.unit = own
             elif preset is not None and (m := preset.match(s.label)):
-                s.unit = m[1].unit
+                s.unit = m[1].unit or None
     unknown = [k for k in units if k not in labels]
-    if unknown:
+    if unknown and strict:
         names = sorted(labels)
         raise TypeError("units given for " + ", ".join(map(repr, unknown))
                         + f", which {'is' if len(unknown) == 1 else 'are'} "

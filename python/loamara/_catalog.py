@@ -350,11 +350,13 @@ def suggestions(name: str, limit: int = 6) -> list[str]:
     return [PREFIX + s for s in found[:limit]]
 
 
-def lookup(name: str | np.ufunc) -> PTF:
+def lookup(name: str | np.ufunc | PTF) -> PTF:
     """The catalog record of a ufunc, given its full name
-    (``calc_ptf_saxton2006``), its short name (``saxton2006``) or the ufunc
-    itself.  An unknown name raises :class:`UnknownPTFError` that suggests
-    the nearest names."""
+    (``calc_ptf_saxton2006``), its short name (``saxton2006``), the ufunc
+    itself or its record.  An unknown name raises :class:`UnknownPTFError`
+    that suggests the nearest names."""
+    if isinstance(name, PTF):
+        return name
     if isinstance(name, np.ufunc):
         key = name.__name__
         if key is None:

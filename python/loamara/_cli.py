@@ -11,6 +11,7 @@ malformed command line.
 from __future__ import annotations
 
 import argparse
+import difflib
 import os
 import shutil
 import signal
@@ -147,6 +148,42 @@ def cmd_run(args: argparse.Namespace) -> int:
     return 0
 
 
+def cmd_which(args: argparse.Namespace) -> int:
+    from .applicable import applicable
+
+    have = [h.strip() for h in args.have.split(",") if h.strip()]
+    if not have:
+        raise RunError("--have: give the quantities at hand, e.g. "
+                       "--have sand,silt,clay,oc,bd")
+    try:
+        found = applicable(have, units=_unit_options(
+            args.units, "--units", "NAME=UNIT"), preset=args.preset,
+            target=args.target)
+    except ValueError as exc:
+        raise RunError(str(exc)) from None
+    sys.stdout.write(found.text(conversions=not args.brief))
+    return 0 if len(found) else 1
+
+
+def cmd_ensemble(args: argparse.Namespace) -> int:
+    from ._run import EnsembleJob, run_job
+
+    opts = run_options(args)
+    opts.ptfs = [lookup(n).name for n in args.ptf] if args.ptf else None
+    kind = args.kind
+    from ._catalog import kinds
+    if kind not in kinds():
+        near = difflib.get_close_matches(kind, list(kinds()), n=3)
+        raise RunError(f"unknown kind {kind!r}"
+                       + (f"; did you mean: {', '.join(near)}?" if near
+                          else "; `loamara which --have ...` lists kinds"))
+    rows = run_job(lambda header, src: EnsembleJob(kind, header, opts, src),
+                   Path(args.input), Path(args.output), opts)
+    print(f"ensemble of {kind}: {rows} row{'s' * (rows != 1)} written to "
+          f"{args.output}", file=sys.stderr)
+    return 0
+
+
 def cmd_demo(args: argparse.Namespace) -> int:
     from ._demo import demo_text
 
@@ -154,20 +191,24 @@ def cmd_demo(args: argparse.Namespace) -> int:
     return 0
 
 
-def _add_data_options(p: argparse.ArgumentParser) -> None:
-    """The options that say where inputs come from and in which units."""
+def _add_units_and_preset(p: argparse.ArgumentParser, what: str) -> None:
     from .presets import names as preset_names
 
+    p.add_argument("--units", action="append", default=[],
+                   metavar=f"{what}=UNIT",
+                   help=f"the unit of a {what.lower()}, e.g. sand=%% or "
+                   "clay=g/kg (repeatable; pint unit strings)")
+    p.add_argument("--preset", choices=preset_names(),
+                   help="a named input convention: names and units "
+                   "(soilgrids: SoilGrids 2.0 layers and integer units)")
+
+
+def _add_data_options(p: argparse.ArgumentParser) -> None:
+    """The options that say where inputs come from and in which units."""
     p.add_argument("--map", action="append", default=[],
                    metavar="COLUMN=INPUT",
                    help="take INPUT from column COLUMN (repeatable)")
-    p.add_argument("--units", action="append", default=[],
-                   metavar="COLUMN=UNIT",
-                   help="the unit of a column, e.g. sand=%% or "
-                   "clay=g/kg (repeatable; pint unit strings)")
-    p.add_argument("--preset", choices=preset_names(),
-                   help="a named input convention: column names and units "
-                   "(soilgrids: SoilGrids 2.0 layers and integer units)")
+    _add_units_and_preset(p, "COLUMN")
     p.add_argument("--check", choices=("warn", "raise", "off"),
                    default="warn",
                    help="values outside their physical range, percent "
@@ -240,6 +281,41 @@ def build_parser() -> argparse.ArgumentParser:
                    help="prefix of the output column names")
     p.set_defaults(func=cmd_run)
 
+    p = sub.add_parser(
+        "which", help="the functions computable from the data at hand",
+        description="List the functions whose inputs the given quantities "
+        "cover, grouped by what they estimate, with the conversions each "
+        "call makes (units, organic matter from organic carbon, ...).")
+    p.add_argument("--have", required=True, metavar="NAMES",
+                   help="the quantities at hand, comma-separated names or "
+                   "kinds (sand,silt,clay,oc,bd)")
+    _add_units_and_preset(p, "NAME")
+    p.add_argument("--target", metavar="KIND",
+                   help="only functions estimating this kind (theta_33)")
+    p.add_argument("--brief", action="store_true",
+                   help="no conversion lines")
+    p.set_defaults(func=cmd_which)
+
+    p = sub.add_parser(
+        "ensemble", help="every applicable function for one quantity, "
+        "with the spread",
+        description="Evaluate every function that estimates KIND (e.g. "
+        "theta_33, ksat) from the columns of a table, convert every result "
+        "to the kind's unit, and write them side by side with their mean, "
+        "median, min, max, standard deviation, count and count of "
+        "physically impossible values across functions.")
+    p.add_argument("kind", help="what to estimate: a kind such as theta_33, "
+                   "theta_1500, ksat (`loamara which` lists them)")
+    p.add_argument("input", help="input table (.csv or .parquet)")
+    p.add_argument("-o", "--output", required=True,
+                   help="output table, .csv or .parquet")
+    _add_data_options(p)
+    p.add_argument("--ptf", action="append", default=[], metavar="NAME",
+                   help="only these functions (repeatable)")
+    p.add_argument("--prefix", default="",
+                   help="prefix of the output column names")
+    p.set_defaults(func=cmd_ensemble)
+
     p = sub.add_parser("demo", help="run a selection of functions on the "
                        "sample soils and print tables",
                        description="Evaluate a selection of functions "
@@ -283,6 +359,13 @@ def main(argv: Sequence[str] | None = None) -> int:
         return 0
     except OSError as exc:
         print(f"loamara: error: {exc}", file=sys.stderr)
+        return 1
+    except Exception as exc:  # noqa: BLE001 - a fault of ours, said plainly
+        if os.environ.get("LOAMARA_DEBUG"):
+            raise
+        print(f"loamara: error: {type(exc).__name__}: {exc} (this is a "
+              "fault of loamara; LOAMARA_DEBUG=1 shows where)",
+              file=sys.stderr)
         return 1
     finally:
         if previous is not None:

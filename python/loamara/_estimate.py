@@ -94,6 +94,8 @@ def _spec(key: Any) -> _Spec:
         _SPECS[ptf.name] = spec
     if isinstance(key, (str, np.ufunc)):
         _SPECS[key] = spec
+    else:
+        _SPECS[ptf] = spec
     return spec
 
 
@@ -615,7 +617,7 @@ def _scalar_ok(spec: _Spec, values: list[Any]) -> bool:
     return True
 
 
-def estimate(ptf: str | np.ufunc, /, *args: Any,
+def estimate(ptf: str | np.ufunc | PTF, /, *args: Any,
              units: Mapping[str, str] | None = None,
              out_units: Mapping[str, str] | None = None,
              check: str = "warn", preset: str | Preset | None = None,

@@ -66,6 +66,7 @@ class RunOptions:
     outputs: Sequence[str] | None = None
     scheduler: str | None = None
     threads: int | None = None
+    ptfs: Sequence[str] | None = None
 
 
 def cli_text(message: str) -> str:
@@ -272,11 +273,143 @@ class _Warnings:
                                      w.lineno)
 
 
+class Job:
+    """What a run computes from each chunk of data: the columns it reads,
+    the columns it writes, and the computation."""
+
+    labels: list[str]          # the input columns, parsed as numbers
+    index_labels: set[str]     # of those, texture-class indexes (uint32)
+    what: dict[str, str]       # label -> "input sand", for messages
+    columns: list[str]         # output column names, with units
+    units: list[str]           # the unit of each output column
+
+    def compute(self, data: dict[str, Any], opts: RunOptions) -> list[Any]:
+        raise NotImplementedError
+
+
+class EstimateJob(Job):
+    """``loamara run``: one function, its chosen outputs."""
+
+    def __init__(self, ptf: PTF, header: Sequence[str], opts: RunOptions,
+                 source: str) -> None:
+        self.ptf = ptf
+        binding = bind_columns(ptf, header, opts, source)
+        self.chosen, self.columns, self.units = output_columns(
+            ptf, binding, opts, header, source)
+        self.labels = sorted({s.label for b in binding.inputs
+                              for s in b.sources})
+        self.index_labels = {s.label for b in binding.inputs
+                             for s in b.sources if b.q.dtype == "uint32"}
+        self.what = {s.label: f"input {b.q.name}" for b in binding.inputs
+                     for s in b.sources}
+
+    def compute(self, data: dict[str, Any], opts: RunOptions) -> list[Any]:
+        r = estimate(self.ptf.name, data=data, mapping=opts.mapping,
+                     units=opts.units, preset=opts.preset,
+                     out_units=opts.out_units, check=opts.check,
+                     threads=opts.threads)
+        outs = r.as_tuple()
+        return [outs[j] for j in self.chosen]
+
+
+class EnsembleJob(Job):
+    """``loamara ensemble``: every function the columns allow for one kind,
+    then the statistics across them."""
+
+    def __init__(self, kind: str, header: Sequence[str], opts: RunOptions,
+                 source: str) -> None:
+        from .applicable import applicable, kind_of
+        from .ensemble import STATISTICS, _names
+
+        self.kind = kind
+        self.names = {col: name for name, col in opts.mapping.items()}
+        missing = [c for c in self.names if c not in header]
+        if missing:
+            raise RunError(f"{source}: --map names column"
+                           f"{'s' * (len(missing) > 1)} "
+                           + ", ".join(map(repr, missing))
+                           + ", not in the header: "
+                           + ", ".join(map(repr, header)))
+        unknown = [k for k in opts.units if k not in header]
+        if unknown:
+            raise RunError(f"--units names column"
+                           f"{'s' * (len(unknown) > 1)} "
+                           + ", ".join(map(repr, unknown))
+                           + f", not in the header of {source}")
+        try:
+            found = applicable(
+                list(header), units=opts.units, preset=opts.preset,
+                target=kind, ptfs=opts.ptfs,
+                kinds_of_names={c: kind_of(n) or n
+                                for c, n in self.names.items()})
+        except ValueError as exc:
+            raise RunError(str(exc)) from None
+        cands = found.get(kind, [])
+        if not cands:
+            raise RunError(
+                f"{source}: no function estimates {kind} from the columns "
+                + ", ".join(map(repr, header))
+                + f"; `loamara which --have {','.join(header)}` lists what "
+                "they allow (--map COLUMN=NAME tells what a column holds)")
+        self.ptfs = [c.ptf.name for c in cands]
+        from ._catalog import kinds
+        unit = kinds()[kind].unit or ""
+        members = _names(cands)
+        stats = list(STATISTICS)
+        self.columns = [f"{opts.prefix}{m} [{unit}]" for m in members] + [
+            f"{opts.prefix}{st}" + ("" if st.startswith("n") else
+                                    f" [{unit}]") for st in stats]
+        self.units = [unit if not st.startswith("n") else "1"
+                      for st in [*members, *stats]]
+        clash = [c for c in self.columns if c in header]
+        if clash:
+            raise RunError(f"{source} already has a column named "
+                           + ", ".join(map(repr, clash))
+                           + "; choose a prefix with --prefix")
+        labels: set[str] = set()
+        self.index_labels: set[str] = set()
+        self.what: dict[str, str] = {}
+        for c in cands:
+            for b in [*c.binding.inputs,
+                      *(x for st in c.steps for x in st.binding.inputs)]:
+                for src in b.sources:
+                    if src.label in header:
+                        labels.add(src.label)
+                        self.what.setdefault(src.label, f"input {b.q.name} "
+                                             f"of {c.ptf.short_name}")
+                        if b.q.dtype == "uint32":
+                            self.index_labels.add(src.label)
+        self.labels = sorted(labels)
+
+    def compute(self, data: dict[str, Any], opts: RunOptions) -> list[Any]:
+        from .ensemble import STATISTICS, ensemble
+
+        e = ensemble(self.kind, data,
+                     units={k: v for k, v in opts.units.items()
+                            if k in data},
+                     preset=opts.preset, check=opts.check, ptfs=self.ptfs,
+                     threads=opts.threads,
+                     names={c: n for c, n in self.names.items()
+                            if c in data})
+        members = np.asarray(e.members)
+        return ([members[..., i] for i in range(members.shape[-1])]
+                + [np.asarray(e.stats[s], dtype=np.float64)
+                   for s in STATISTICS])
+
+
 def run_table(ptf: PTF, source: Path, target: Path, opts: RunOptions) -> int:
     """Evaluates ``ptf`` on every data row of the table ``source`` and
     writes ``target``.  Returns the number of data rows.  Raises
     :class:`RunError` for bad input (nothing is written then) and
     ``OSError`` for files that cannot be read or written."""
+    return run_job(lambda header, src: EstimateJob(ptf, header, opts, src),
+                   source, target, opts)
+
+
+def run_job(make_job: Any, source: Path, target: Path,
+            opts: RunOptions) -> int:
+    """Reads the table ``source`` in chunks, computes the job on each and
+    writes ``target`` atomically."""
     if opts.chunk_rows < 1:
         raise RunError("the chunk size must be at least 1 row")
     if len(opts.delimiter) != 1:
@@ -293,14 +426,14 @@ def run_table(ptf: PTF, source: Path, target: Path, opts: RunOptions) -> int:
     try:
         with os.fdopen(fd, "wb") as fout:
             if _is_regular_file(source):
-                rows = _run_table(ptf, source, fout, out_fmt, opts,
+                rows = _run_table(make_job, source, fout, out_fmt, opts,
                                   str(source))
             else:
                 # A pipe or FIFO can be read only once, and a table is read
                 # in two passes (header, then rows; a third to locate an
                 # error): keep a copy on disk first.
                 with _spooled(source) as copy:
-                    rows = _run_table(ptf, copy, fout, out_fmt, opts,
+                    rows = _run_table(make_job, copy, fout, out_fmt, opts,
                                       str(source))
         os.replace(part, target)
     except BaseException:
@@ -322,20 +455,18 @@ def _spooled(source: Path) -> Iterator[Path]:
         path.unlink(missing_ok=True)
 
 
-def _run_table(ptf: PTF, source: Path, fout: Any, out_fmt: str,
+def _run_table(make_job: Any, source: Path, fout: Any, out_fmt: str,
                opts: RunOptions, src: str) -> int:
     try:
         header = _tables.read_header(source, opts.delimiter)
-        binding = bind_columns(ptf, header, opts, src)
-        chosen, columns, units_out = output_columns(ptf, binding, opts,
-                                                    header, src)
+        job = make_job(header, src)
         total = (max(_count_lines(source) - 1, 0)
                  if opts.progress
                  and _tables.table_format(source) != "parquet" else None)
         bar = _Progress(total, opts.progress)
         try:
-            return _write_all(ptf, source, src, header, binding, fout,
-                              out_fmt, chosen, columns, units_out, opts, bar)
+            return _write_all(job, source, src, header, fout, out_fmt, opts,
+                              bar)
         finally:
             bar.close()
     except _tables.TableError as exc:
@@ -343,45 +474,30 @@ def _run_table(ptf: PTF, source: Path, fout: Any, out_fmt: str,
         raise RunError(str(exc).replace(str(source), src)) from None
 
 
-def _labels(binding: Binding) -> list[str]:
-    return sorted({s.label for b in binding.inputs for s in b.sources})
-
-
-def _write_all(ptf: PTF, source: Path, src: str, header: list[str],
-               binding: Binding,
-               fout: Any, out_fmt: str, chosen: Sequence[int],
-               columns: Sequence[str], units_out: Sequence[str],
-               opts: RunOptions, bar: _Progress) -> int:
-    writer = _tables.TableWriter(fout, out_fmt, header, columns, units_out,
-                                 opts.delimiter)
-    labels = _labels(binding)
-    index_inputs = {s.label for b in binding.inputs for s in b.sources
-                    if b.q.dtype == "uint32"}
-    what = {s.label: f"input {b.q.name}" for b in binding.inputs
-            for s in b.sources}
+def _write_all(job: Job, source: Path, src: str, header: list[str],
+               fout: Any, out_fmt: str, opts: RunOptions,
+               bar: _Progress) -> int:
+    writer = _tables.TableWriter(fout, out_fmt, header, job.columns,
+                                 job.units, opts.delimiter)
     notes = _Warnings()
     total = 0
     for chunk in _tables.read_chunks(source, header, opts.chunk_rows,
                                      opts.delimiter):
-        data = {c: chunk.numbers(c, what[c], c in index_inputs)
-                for c in labels}
+        data = {c: chunk.numbers(c, job.what[c], c in job.index_labels)
+                for c in job.labels}
         with warnings.catch_warnings(record=True) as records:
             warnings.simplefilter("always")
             try:
                 with np.errstate(all="ignore"):  # NaN and inf speak
-                    r = estimate(ptf.name, data=data, mapping=opts.mapping,
-                                 units=opts.units, preset=opts.preset,
-                                 out_units=opts.out_units, check=opts.check,
-                                 threads=opts.threads)
+                    outs = job.compute(data, opts)
             except RangeError as exc:
                 rows = (f"data rows {chunk.first_row + 1} to "
                         f"{chunk.first_row + chunk.nrows}")
                 raise RunError(f"{src}, {rows}: "
                                + cli_text(str(exc))) from None
         notes.add(records)
-        outs = r.as_tuple()
-        writer.write(chunk, [np.broadcast_to(outs[j], (chunk.nrows,))
-                             for j in chosen])
+        writer.write(chunk, [np.broadcast_to(o, (chunk.nrows,))
+                             for o in outs])
         total += chunk.nrows
         bar.update(chunk.nrows)
     writer.close()
