@@ -157,3 +157,25 @@ def test_aliases_and_binding_errors():
     with pytest.raises(units.UnitError, match="no established unit"):
         loamara.estimate("zhao2016_m2_1", x0=1.0, x1=40.0, x2=8.0,
                          units={"x0": "%"})
+
+
+@pytest.mark.parametrize("threads", [1, 2])
+def test_large_calls_convert_and_check_block_by_block(threads):
+    rng = np.random.default_rng(9)
+    n = 60_000
+    sand, clay = rng.uniform(5, 80, n), rng.uniform(2, 40, n)
+    sand[41_234] = 150.0
+    with pytest.warns(loamara.RangeWarning) as rec:
+        r = loamara.estimate("saxton2006", sand=sand, clay=clay, om=2.0,
+                             units={"sand": "%", "clay": "%"},
+                             threads=threads)
+    text = str(rec[0].message)
+    assert "to 150 (given in %), 1 of 60000 outside" in text
+    assert "fit" not in text  # one bad value, not another unit
+    want = SAXTON(sand / 100, clay / 100, 2.0)
+    for got, w in zip(r.values(), want):
+        assert_same_bits(got, w)
+    with pytest.raises(loamara.RangeError, match="1 of 60000"):
+        loamara.estimate("saxton2006", sand=sand, clay=clay, om=2.0,
+                         units={"sand": "%", "clay": "%"}, check="raise",
+                         threads=threads)

@@ -9,12 +9,18 @@ problems of one call are reported together, as one :class:`RangeWarning`
 outside and, where the values fit another unit, the fix
 ("sand has values up to 40 but is a mass fraction: pass
 units={'sand': '%'}").
+
+What the checks need is gathered as a :class:`Tally`, block by block, on
+the values the ufunc is about to see (in the unit of the publication): the
+smallest and largest value of each input and, only in blocks that reach
+outside the range, how many values do.  Gathered while a block is in the
+cache, the checks add little to a call that is bound by memory.
 """
 from __future__ import annotations
 
 import warnings
 from collections.abc import Sequence
-from dataclasses import dataclass
+from dataclasses import dataclass, field
 from typing import Any
 
 import numpy as np
@@ -50,17 +56,6 @@ class RangeError(ValueError):
     """Raised instead of :class:`RangeWarning` with ``check="raise"``."""
 
 
-@dataclass
-class Checked:
-    """One input of a call, as the checks see it."""
-
-    q: Quantity
-    values: Any           # in the unit of the publication (q.unit)
-    raw: Any              # as given, before any conversion
-    given_unit: str | None  # the unit the caller's values are in
-    label: str            # the name the caller used (column, variable)
-
-
 def validate_mode(mode: str) -> str:
     if mode not in CHECK_MODES:
         raise ValueError(f"check must be one of {', '.join(CHECK_MODES)}, "
@@ -68,27 +63,180 @@ def validate_mode(mode: str) -> str:
     return mode
 
 
-def _extremes(values: Any) -> tuple[float, float] | None:
-    """Smallest and largest non-NaN value, or None if there is none."""
-    arr = np.asarray(values)
-    if arr.size == 0 or arr.dtype.kind not in "biuf":
-        return None
-    lo = np.fmin.reduce(arr, axis=None)
-    hi = np.fmax.reduce(arr, axis=None)
-    if np.isnan(lo):
-        return None
-    return float(lo), float(hi)
+@dataclass
+class Checked:
+    """One input of a call, as the checks see it."""
+
+    q: Quantity
+    label: str              # the name the caller used (column, variable)
+    given_unit: str | None  # the unit of the caller's values (None: the
+    #                         unit of the publication)
+    to_given: Any = None    # converts a value back to the caller's unit
 
 
-def _outside(values: Any, rng: tuple[Any, Any],
-             open_: tuple[bool, bool]) -> int:
-    arr = np.asarray(values)
-    lo, hi = rng
-    bad = np.zeros(arr.shape, dtype=bool)
-    if lo is not None:
-        bad |= (arr <= lo) if open_[0] else (arr < lo)
-    if hi is not None:
-        bad |= (arr >= hi) if open_[1] else (arr > hi)
+@dataclass
+class Tally:
+    """What the checks know of a call's values: per input the smallest and
+    largest value that is not NaN, the number of values and the number
+    outside the range; for the texture, the samples whose sand + silt +
+    clay is far from 100 %."""
+
+    lo: list[float]
+    hi: list[float]
+    size: list[int]
+    outside: list[int]
+    sum_off: int = 0
+    sum_lo: float = np.inf
+    sum_hi: float = -np.inf
+    samples: int = 0
+
+    @classmethod
+    def empty(cls, n: int) -> Tally:
+        return cls([np.inf] * n, [-np.inf] * n, [0] * n, [0] * n)
+
+    def merge(self, other: Tally) -> None:
+        for i in range(len(self.lo)):
+            self.lo[i] = min(self.lo[i], other.lo[i])
+            self.hi[i] = max(self.hi[i], other.hi[i])
+            self.size[i] += other.size[i]
+            self.outside[i] += other.outside[i]
+        self.sum_off += other.sum_off
+        self.sum_lo = min(self.sum_lo, other.sum_lo)
+        self.sum_hi = max(self.sum_hi, other.sum_hi)
+        self.samples = max(self.samples, other.samples)
+
+
+@dataclass
+class Plan:
+    """The checks of one function, prepared once per call."""
+
+    ptf: PTF
+    items: list[Checked]
+    bounds: list[tuple[float, float, bool, bool] | None] = field(
+        default_factory=list)
+    texture: list[tuple[int, float]] = field(default_factory=list)
+
+    def __post_init__(self) -> None:
+        self.bounds = []
+        for c in self.items:
+            q = c.q
+            if q.range is None:
+                self.bounds.append(None)
+                continue
+            lo, hi = q.range
+            self.bounds.append((-np.inf if lo is None else lo,
+                                np.inf if hi is None else hi,
+                                q.range_open[0], q.range_open[1]))
+        parts = {c.q.kind: i for i, c in enumerate(self.items)
+                 if c.q.kind in TEXTURE and c.q.range is not None
+                 and c.q.range[1]}
+        if len(parts) == 3:
+            # The upper end of a content's range is 100 % in its unit.
+            self.texture = [(parts[k], 100.0 / float(
+                self.items[parts[k]].q.range[1] or 1.0))  # type: ignore[index]
+                for k in TEXTURE]
+
+    def tally(self, values: Sequence[Any]) -> Tally:
+        """The tally of one block of values (each in the unit of the
+        publication; arrays that broadcast against each other)."""
+        t = Tally.empty(len(values))
+        for i, (v, b) in enumerate(zip(values, self.bounds)):
+            if b is None:
+                continue
+            arr = np.asarray(v)
+            if arr.size == 0 or arr.dtype.kind not in "biuf":
+                continue
+            lo = float(np.fmin.reduce(arr, axis=None))
+            hi = float(np.fmax.reduce(arr, axis=None))
+            t.size[i] = int(arr.size)
+            if lo != lo:  # every value NaN
+                continue
+            t.lo[i], t.hi[i] = lo, hi
+            if not (_within(lo, b) and _within(hi, b)):
+                t.outside[i] = _count_outside(arr, b)
+        if self.texture:
+            total: Any = 0.0
+            for i, f in self.texture:
+                total = total + np.asarray(values[i], np.float64) * f
+            total = np.asarray(total)
+            off = np.abs(total - 100.0) > SUM_TOLERANCE
+            t.samples = int(total.size)
+            t.sum_off = int(np.count_nonzero(off))
+            if t.sum_off:
+                t.sum_lo = float(total[off].min())
+                t.sum_hi = float(total[off].max())
+        return t
+
+    def report(self, tally: Tally, mode: str, stacklevel: int = 3) -> None:
+        """Warns or raises once with every problem the tally shows."""
+        if mode == "off":
+            return
+        found = [msg for i, c in enumerate(self.items)
+                 if (msg := self._problem(c, i, tally))]
+        if self.texture and tally.sum_off:
+            labels = " + ".join(self.items[i].label for i, _ in self.texture)
+            if tally.samples == 1:
+                found.append(f"{labels} is {_fmt(tally.sum_lo)} %, far from "
+                             "100 %: check the values and their units")
+            else:
+                found.append(
+                    f"{labels} is far from 100 % in {tally.sum_off} of "
+                    f"{tally.samples} samples (from {_fmt(tally.sum_lo)} to "
+                    f"{_fmt(tally.sum_hi)} %): check the columns and their "
+                    "units")
+        if not found:
+            return
+        name = self.ptf.name
+        text = (f"{name}: " + found[0] if len(found) == 1 else
+                f"{name}:\n  " + "\n  ".join(found))
+        if mode == "raise":
+            raise RangeError(text)
+        text += "\n(the data are used as given; check='off' silences this)"
+        warnings.warn(text, RangeWarning, stacklevel=stacklevel)
+
+    def _problem(self, c: Checked, i: int, t: Tally) -> str | None:
+        q = c.q
+        if self.bounds[i] is None or t.size[i] == 0 or t.lo[i] > t.hi[i]:
+            return None
+        raw = (c.to_given(t.lo[i]), c.to_given(t.hi[i])) if c.to_given \
+            else (t.lo[i], t.hi[i])
+        n, n_out = t.size[i], t.outside[i]
+        if n_out:
+            if n == 1:
+                what = (f"{c.label} is {_fmt(raw[0])} ({_unit_words(c)}), "
+                        f"outside what {q.name} can be, {_range_text(q)}")
+            else:
+                some = "all" if n_out == n else f"{n_out} of"
+                what = (f"{c.label} has values from {_fmt(raw[0])} to "
+                        f"{_fmt(raw[1])} ({_unit_words(c)}), {some} {n} "
+                        f"outside what {q.name} can be, {_range_text(q)}")
+            # Another unit is the likely cause only when most values are
+            # outside; a few are more likely wrong values.
+            fix = _suggest(c, raw) if 2 * n_out > n else None
+            if fix is not None:
+                what += (f"; {'it fits' if n == 1 else 'they fit'} {fix}: "
+                         f"pass units={{{c.label!r}: {fix!r}}}")
+            return what
+        if (q.kind in TEXTURE and (c.given_unit or q.unit) in ("percent",
+                                                               "%")
+                and 0 < raw[1] <= 1):
+            return (f"{c.label} is in percent but every value is between 0 "
+                    f"and 1 (up to {_fmt(raw[1])}): if these are mass "
+                    f"fractions, pass units={{{c.label!r}: '1'}}")
+        return None
+
+
+def _within(x: float, b: tuple[float, float, bool, bool]) -> bool:
+    lo, hi, lo_open, hi_open = b
+    return lo < x < hi or (x == lo and not lo_open) or (
+        x == hi and not hi_open)
+
+
+def _count_outside(arr: np.ndarray, b: tuple[float, float, bool, bool]
+                   ) -> int:
+    lo, hi, lo_open, hi_open = b
+    bad = (arr <= lo) if lo_open else (arr < lo)
+    bad |= (arr >= hi) if hi_open else (arr > hi)
     return int(np.count_nonzero(bad))
 
 
@@ -103,11 +251,8 @@ def _range_text(q: Quantity) -> str:
 def _inside(x: float, q: Quantity) -> bool:
     assert q.range is not None
     lo, hi = q.range
-    if lo is not None and (x <= lo if q.range_open[0] else x < lo):
-        return False
-    if hi is not None and (x >= hi if q.range_open[1] else x > hi):
-        return False
-    return True
+    return _within(x, (-np.inf if lo is None else lo,
+                       np.inf if hi is None else hi, *q.range_open))
 
 
 def _suggest(c: Checked, extremes: tuple[float, float]) -> str | None:
@@ -138,98 +283,24 @@ def _unit_words(c: Checked) -> str:
     return f"given in {c.given_unit}"
 
 
-def _problems(ptf: PTF, items: Sequence[Checked]) -> list[str]:
-    found: list[str] = []
-    for c in items:
-        q = c.q
-        if q.range is None:
-            continue
-        ext = _extremes(c.values)
-        if ext is None:
-            continue
-        n_out = 0 if (_inside(ext[0], q) and _inside(ext[1], q)) else \
-            _outside(c.values, q.range, q.range_open)
-        raw_ext = _extremes(c.raw) or ext
-        if n_out:
-            n = np.size(c.values)
-            if n == 1:
-                what = (f"{c.label} is {_fmt(raw_ext[0])} "
-                        f"({_unit_words(c)}), outside what {q.name} can be, "
-                        f"{_range_text(q)}")
-            else:
-                some = "all" if n_out == n else f"{n_out} of"
-                what = (f"{c.label} has values from {_fmt(raw_ext[0])} to "
-                        f"{_fmt(raw_ext[1])} ({_unit_words(c)}), {some} {n} "
-                        f"outside what {q.name} can be, {_range_text(q)}")
-            fix = _suggest(c, raw_ext)
-            if fix is not None:
-                what += (f"; {'it fits' if n == 1 else 'they fit'} {fix}: "
-                         f"pass units={{{c.label!r}: {fix!r}}}")
-            found.append(what)
-        elif (q.kind in TEXTURE and (c.given_unit or q.unit) in
-              ("percent", "%") and 0 < raw_ext[1] <= 1):
-            found.append(
-                f"{c.label} is in percent but every value is between 0 "
-                f"and 1 (up to {_fmt(raw_ext[1])}): if these are mass "
-                f"fractions, pass units={{{c.label!r}: '1'}}")
-    found += _texture_sum(items)
-    return found
-
-
 def scalar_flags(ptf: PTF) -> tuple[tuple[int, ...],
                                     tuple[tuple[int, float], ...]]:
     """For the quick check of a call on plain numbers: the inputs that are
     texture fractions in percent, and (input, factor to percent) of the
     three texture fractions when the function takes all three."""
+    plan = Plan(ptf, [Checked(q, q.name, None) for q in ptf.inputs])
     pct = tuple(i for i, q in enumerate(ptf.inputs)
                 if q.kind in TEXTURE and q.unit in ("percent", "%"))
-    parts = {q.kind: (i, q) for i, q in enumerate(ptf.inputs)
-             if q.kind in TEXTURE and q.range is not None and q.range[1]}
-    triple: tuple[tuple[int, float], ...] = ()
-    if len(parts) == 3:
-        triple = tuple((i, 100.0 / float(q.range[1] or 1.0))  # type: ignore[index]
-                       for i, q in (parts[k] for k in TEXTURE))
-    return pct, triple
+    return pct, tuple(plan.texture)
 
 
-def _texture_sum(items: Sequence[Checked]) -> list[str]:
-    parts = {c.q.kind: c for c in items if c.q.kind in TEXTURE}
-    if len(parts) < 3 or any(parts[k].q.range is None for k in TEXTURE):
-        return []
-    total: Any = 0.0
-    for k in TEXTURE:
-        c = parts[k]
-        hi = c.q.range[1]  # type: ignore[index]
-        if not hi:
-            return []
-        # The upper end of a content's range is 100 % in its unit.
-        total = total + np.asarray(c.values, dtype=np.float64) * (100.0 / hi)
-    off = np.abs(total - 100.0) > SUM_TOLERANCE
-    n_off = int(np.count_nonzero(off))
-    if not n_off:
-        return []
-    bad = np.asarray(total)[off] if np.ndim(total) else np.asarray([total])
-    labels = " + ".join(parts[k].label for k in TEXTURE)
-    if np.size(total) == 1:
-        return [f"{labels} is {_fmt(float(bad.min()))} %, far from 100 %: "
-                "check the values and their units"]
-    return [f"{labels} is far from 100 % in {n_off} of {np.size(total)} "
-            f"samples (from {_fmt(float(bad.min()))} to "
-            f"{_fmt(float(bad.max()))} %): check the columns and their "
-            "units"]
-
-
-def run_checks(ptf: PTF, items: Sequence[Checked], mode: str,
+def run_checks(ptf: PTF, values: Sequence[Any], mode: str,
+               items: Sequence[Checked] | None = None,
                stacklevel: int = 3) -> None:
-    """Checks one call's inputs; warns or raises once with every problem."""
+    """Checks one call's inputs (whole arrays, in the unit of the
+    publication); warns or raises once with every problem."""
     if mode == "off":
         return
-    found = _problems(ptf, items)
-    if not found:
-        return
-    text = (f"{ptf.name}: " + "; ".join(found) if len(found) == 1 else
-            f"{ptf.name}:\n  " + "\n  ".join(found))
-    if mode == "raise":
-        raise RangeError(text)
-    text += "\n(the data are used as given; check='off' silences this)"
-    warnings.warn(text, RangeWarning, stacklevel=stacklevel)
+    plan = Plan(ptf, list(items) if items is not None else
+                [Checked(q, q.name, None) for q in ptf.inputs])
+    plan.report(plan.tally(values), mode, stacklevel + 1)

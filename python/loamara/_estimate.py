@@ -32,7 +32,7 @@ from typing import Any
 import numpy as np
 
 from . import _checks
-from ._bind import Binding, Bound, bind, expected_inputs
+from ._bind import Binding, Bound, Source, bind, expected_inputs
 from ._catalog import PTF, Quantity, lookup
 from .presets import Preset
 from .presets import get as get_preset
@@ -52,7 +52,8 @@ class _Spec:
     """What a call needs to know about one function, prepared once."""
 
     __slots__ = ("ptf", "ufunc", "nin", "index", "out_index", "ranges",
-                 "index_input", "units", "percent_texture", "texture")
+                 "index_input", "units", "percent_texture", "texture",
+                 "bounds")
 
     def __init__(self, ptf: PTF) -> None:
         self.ptf = ptf
@@ -73,6 +74,9 @@ class _Spec:
                                math.inf if hi is None else hi,
                                q.range_open[0], q.range_open[1]))
         self.ranges = tuple(ranges)
+        # (input, low, high, low open, high open) of the bounded inputs.
+        self.bounds = tuple((i, *r) for i, r in enumerate(ranges)
+                            if r is not None)
         idx = [i for i, q in enumerate(ptf.inputs) if q.dtype == "uint32"]
         self.index_input = idx[0] if idx else None
         self.units = {q.name: output_unit_text(q) for q in ptf.outputs}
@@ -287,10 +291,7 @@ def apply_block(name: str, check: str, *arrays: Any) -> Any:
     workers of a dask cluster."""
     ptf = lookup(name)
     ops = [operand(a, q, ptf) for a, q in zip(arrays, ptf.inputs)]
-    if check != "off":
-        _checks.run_checks(ptf, [
-            _checks.Checked(q, o, o, None, q.name)
-            for q, o in zip(ptf.inputs, ops)], check)
+    _checks.run_checks(ptf, ops, check)
     return ptf.ufunc(*ops)
 
 
@@ -353,7 +354,9 @@ def _xarray_operand(value: Any, q: Quantity, ptf: PTF,
     return arr
 
 
-def _run_xarray(ptf: PTF, values: list[Any], check: str) -> tuple[Any, ...]:
+def _run_xarray(ptf: PTF, values: list[Any], check: str,
+                items: list[_checks.Checked] | None = None
+                ) -> tuple[Any, ...]:
     import xarray as xr
 
     coords: dict[str, Any] = {}
@@ -366,7 +369,8 @@ def _run_xarray(ptf: PTF, values: list[Any], check: str) -> tuple[Any, ...]:
               for v, q in zip(values, ptf.inputs)]
     lazy = _lazy(values)
     if not lazy:
-        _check_values(ptf, [getattr(v, "values", v) for v in values], check)
+        _checks.run_checks(ptf, [getattr(v, "values", v) for v in values],
+                           check, items, stacklevel=5)
     return _as_tuple(xr.apply_ufunc(
         functools.partial(apply_block, ptf.name, check if lazy else "off"),
         *values, dask="parallelized",
@@ -391,12 +395,14 @@ def _run_dask(ptf: PTF, values: list[Any], check: str) -> tuple[Any, ...]:
 
 
 def _run_pandas(ptf: PTF, values: list[Any], check: str,
-                threads: int | None) -> tuple[Any, ...]:
+                threads: int | None,
+                items: list[_checks.Checked] | None = None
+                ) -> tuple[Any, ...]:
     pd = sys.modules["pandas"]
     ops = [_pandas_operand(v, q, ptf, pd) for v, q in zip(values, ptf.inputs)]
-    _check_values(ptf, [o.to_numpy() if isinstance(o, (pd.Series,
-                                                       pd.DataFrame)) else o
-                        for o in ops], check)
+    _checks.run_checks(ptf, [o.to_numpy() if isinstance(
+        o, (pd.Series, pd.DataFrame)) else o for o in ops], check, items,
+        stacklevel=5)
     series = [o for o in ops if isinstance(o, pd.Series)]
     if (len(series) == len(ops) and all(isinstance(o, pd.Series) for o in ops)
             and all(s.index.equals(series[0].index) for s in series[1:])):
@@ -414,7 +420,9 @@ def _run_pandas(ptf: PTF, values: list[Any], check: str,
     return tuple(named)
 
 
-def _run_masked(ptf: PTF, values: list[Any], check: str) -> tuple[Any, ...]:
+def _run_masked(ptf: PTF, values: list[Any], check: str,
+                items: list[_checks.Checked] | None = None
+                ) -> tuple[Any, ...]:
     """Masked arrays in, masked arrays out: an element masked in any input
     is masked in every output and is not evaluated (its outputs hold NaN
     under the mask)."""
@@ -427,8 +435,8 @@ def _run_masked(ptf: PTF, values: list[Any], check: str) -> tuple[Any, ...]:
             mask |= np.ma.getmaskarray(v)
     if check != "off":
         keep = ~mask
-        _check_values(ptf, [np.broadcast_to(o, shape)[keep] for o in ops],
-                      check)
+        _checks.run_checks(ptf, [np.broadcast_to(o, shape)[keep]
+                                 for o in ops], check, items, stacklevel=5)
     outs = tuple(np.full(shape, np.nan) for _ in range(ptf.nout))
     ptf.ufunc(*ops, out=outs, where=~mask)
     return tuple(np.ma.masked_array(o, mask=mask.copy()) for o in outs)
@@ -443,23 +451,101 @@ def _call(ptf: PTF, ops: list[Any], threads: int | None) -> tuple[Any, ...]:
     return _as_tuple(ptf.ufunc(*ops))
 
 
-def _check_values(ptf: PTF, ops: list[Any], check: str,
-                  bound: list[Bound] | None = None,
-                  raws: list[Any] | None = None) -> None:
-    if check == "off":
-        return
+def _items(ptf: PTF, bound: list[Bound] | None,
+           convs: list[Any] | None = None) -> list[_checks.Checked]:
+    """The checks' view of the inputs: label, the caller's unit and the
+    way back to it (for the values a message quotes)."""
     items = []
-    for i, (q, o) in enumerate(zip(ptf.inputs, ops)):
+    for i, q in enumerate(ptf.inputs):
         b = bound[i] if bound is not None else None
+        if b is None:
+            items.append(_checks.Checked(q, q.name, None))
+            continue
+        conv = convs[i] if convs is not None else None
+        back = None
+        if conv is not None and not conv.identity:
+            back = (lambda x, c=conv: x * c.divide) if conv.divide != 1.0 \
+                else (lambda x, c=conv: x / c.multiply)
         items.append(_checks.Checked(
-            q, o, raws[i] if raws is not None else o,
-            b.source.unit if b is not None and b.derive is None else None,
-            b.label if b is not None else q.name))
-    _checks.run_checks(ptf, items, check, stacklevel=5)
+            q, b.label, b.source.unit if b.derive is None else None, back))
+    return items
+
+
+def _run_numpy(ptf: PTF, binding: Binding, check: str,
+               threads: int | None) -> tuple[Any, ...]:
+    """NumPy data: each block of the call converted, checked and evaluated
+    while it is in the cache, on all cores for large calls; the checks
+    report once, after the last block.  Small calls are checked before
+    they are evaluated."""
+    from .parallel import default_threads, run_chunked
+
+    raws: list[np.ndarray] = []
+    convs: list[Any] = []
+    for b in binding.inputs:
+        if b.derive is not None:
+            raws.append(np.asarray(_convert_input(b, ptf)))
+            convs.append(None)
+        else:
+            raws.append(np.asarray(b.source.value))
+            convs.append(_input_conversion(b, ptf))
+    plan = _checks.Plan(ptf, _items(ptf, binding.inputs, convs)) \
+        if check != "off" else None
+    shape = np.broadcast_shapes(*(r.shape for r in raws))
+    size = int(np.prod(shape, dtype=np.int64))
+
+    def operands(idx: tuple[slice, ...] | None) -> list[np.ndarray]:
+        ops = []
+        for r, c, q in zip(raws, convs, ptf.inputs):
+            v = r if idx is None else np.broadcast_to(r, shape)[idx]
+            if c is not None:
+                v = c.apply(v)
+            ops.append(operand(v, q, ptf))
+        return ops
+
+    if size < _PARALLEL_MIN:
+        ops = operands(None)
+        if plan is not None:
+            plan.report(plan.tally(ops), check, stacklevel=5)
+        return _as_tuple(ptf.ufunc(*ops))
+    outs = tuple(np.empty(shape) for _ in ptf.outputs)
+    tallies: list[_checks.Tally] = []
+
+    def run(idx: tuple[slice, ...]) -> None:
+        ops = operands(idx)
+        if plan is not None:
+            tallies.append(plan.tally(ops))  # list.append is atomic
+        ptf.ufunc(*ops, out=tuple(o[idx] for o in outs))
+
+    nthreads = 1 if threads == 1 else (threads or default_threads())
+    run_chunked(shape, run, nthreads)
+    if plan is not None:
+        total = _checks.Tally.empty(len(raws))
+        for t in tallies:
+            total.merge(t)
+        plan.report(total, check, stacklevel=5)
+    return outs
 
 
 # ---------------------------------------------------------------------------
 # Units
+
+
+def _input_conversion(b: Bound, ptf: PTF) -> Any:
+    """The unit conversion of a (not derived) input, or None."""
+    from . import units as u
+
+    s, q = b.source, b.q
+    if s.unit is None:
+        return None
+    if q.established:
+        c = u.conversion(s.unit, q.unit)
+        return None if c.identity else c
+    if q.unit != "caller's choice":
+        raise u.UnitError(
+            f"{_label(q, ptf)} has no established unit, so values given in "
+            f"{s.unit} cannot be converted to it; pass the values as the "
+            "publication uses them, without a unit")
+    return None
 
 
 def _convert_input(b: Bound, ptf: PTF) -> Any:
@@ -563,37 +649,43 @@ def _finish(spec: _Spec, out: tuple[Any, ...], units_out: Mapping[str, str],
 # estimate
 
 
-def _plain(v: Any) -> bool:
-    t = type(v)
-    return t is float or t is int or t is np.float64 or (
-        t is np.ndarray and v.dtype == np.float64)
+_PLAIN_SCALARS = (float, int, np.float64)
 
 
 def _fast_values(spec: _Spec, args: tuple[Any, ...],
                  inputs: dict[str, Any]) -> list[Any] | None:
     """The inputs in order when they are given plainly (names, positions,
-    float64 values); None sends the call down the general path."""
+    Python numbers or float64 arrays); None sends the call down the general
+    path, which also words every error."""
     nin = spec.nin
-    if len(args) > nin:
+    if len(args) + len(inputs) != nin or spec.index_input is not None:
         return None
-    values = list(args) + [None] * (nin - len(args))
-    index = spec.index
-    for key, v in inputs.items():
-        i = index.get(key)
-        if i is None or values[i] is not None:
-            return None
-        values[i] = v
+    values = list(args)
+    if inputs:
+        values += [None] * len(inputs)
+        index = spec.index
+        for key, v in inputs.items():
+            i = index.get(key)
+            if i is None or values[i] is not None:
+                return None
+            values[i] = v
     for v in values:
-        if v is None or not _plain(v):
+        t = type(v)
+        if t not in _PLAIN_SCALARS and not (
+                t is np.ndarray and v.dtype == np.float64):
             return None
-    if spec.index_input is not None:
-        return None
     return values
 
 
 def _scalar_ok(spec: _Spec, values: list[Any]) -> bool:
     """True when plain numbers pass every check (else the full checks run
     and word the problem)."""
+    for i, lo, hi, lo_open, hi_open in spec.bounds:
+        v = values[i]
+        if not (lo < v < hi or (v == lo and not lo_open)
+                or (v == hi and not hi_open)):
+            if v == v:  # NaN is missing, not out of range
+                return False
     for i in spec.percent_texture:
         if 0 < values[i] <= 1:
             return False
@@ -602,17 +694,6 @@ def _scalar_ok(spec: _Spec, values: list[Any]) -> bool:
         for i, f in spec.texture:
             total += values[i] * f
         if abs(total - 100.0) > _checks.SUM_TOLERANCE:
-            return False
-    for v, r in zip(values, spec.ranges):
-        if r is None:
-            continue
-        lo, hi, lo_open, hi_open = r
-        if type(v) is np.ndarray:
-            return False
-        if v != v:  # NaN: missing, not out of range
-            continue
-        if (v <= lo if lo_open else v < lo) or (v >= hi if hi_open else
-                                                v > hi):
             return False
     return True
 
@@ -676,35 +757,40 @@ def estimate(ptf: str | np.ufunc | PTF, /, *args: Any,
             None and mapping is None):
         values = _fast_values(spec, args, inputs)
         if values is not None:
-            if type(values[0]) is not np.ndarray and all(
-                    type(v) is not np.ndarray for v in values):
+            if np.ndarray not in map(type, values):
                 if check == "off" or _scalar_ok(spec, values):
-                    return Result(spec, _as_tuple(spec.ufunc(*[
-                        np.float64(v) for v in values])))
-            _check_values(spec.ptf, values, check)
-            return Result(spec, _call(spec.ptf, values, threads))
+                    out = spec.ufunc(*values)
+                    return Result(spec, out if type(out) is tuple
+                                  else (out,))
+            binding = Binding(spec.ptf, [
+                Bound(q, q.name, [Source(q.name, v, None)])
+                for q, v in zip(spec.ptf.inputs, values)])
+            return Result(spec, _run_numpy(spec.ptf, binding, check,
+                                           threads))
     _checks.validate_mode(check)
     entry = spec.ptf
     preset_obj = get_preset(preset) if preset is not None else None
     binding = bind(entry, args, inputs, data=data, mapping=mapping,
                    units=units, preset=preset_obj)
-    raws = [b.source.value for b in binding.inputs]
-    values = [_convert_input(b, entry) for b in binding.inputs]
     units_out, convs = _output_conversions(entry, binding, out_units)
-    kind = _container(values)
+    kind = _container([s.value for b in binding.inputs for s in b.sources])
+    if kind == "numpy":
+        out = _run_numpy(entry, binding, check, threads)
+        return Result(spec, _finish(spec, out, units_out, convs), units_out,
+                      tuple(binding.notes()))
+    values = [_convert_input(b, entry) for b in binding.inputs]
+    items = _items(entry, binding.inputs, [
+        _input_conversion(b, entry) if b.derive is None else None
+        for b in binding.inputs])
     if kind == "xarray":
-        out = _run_xarray(entry, values, check)
+        out = _run_xarray(entry, values, check, items)
     elif kind == "dask":
         out = _run_dask(entry, values, check)
     elif kind == "pandas":
-        out = _run_pandas(entry, values, check, threads)
+        out = _run_pandas(entry, values, check, threads, items)
     elif kind == "masked":
-        out = _run_masked(entry, values, check)
-    else:
-        ops = [operand(v, q, entry) for v, q in zip(values, entry.inputs)]
-        _check_values(entry, ops, check, binding.inputs,
-                      [np.asarray(r) if not hasattr(r, "magnitude") else r
-                       for r in raws])
-        out = _call(entry, ops, threads)
+        out = _run_masked(entry, values, check, items)
+    else:  # derived from the data: NumPy after all
+        out = _run_numpy(entry, binding, check, threads)
     return Result(spec, _finish(spec, out, units_out, convs), units_out,
                   tuple(binding.notes()))

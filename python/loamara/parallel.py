@@ -41,7 +41,7 @@ from typing import Any
 
 import numpy as np
 
-__all__ = ["parallel_apply", "default_threads"]
+__all__ = ["parallel_apply", "default_threads", "run_chunked"]
 
 PROBE_ELEMENTS = 1 << 12
 MIN_CHUNK = 1 << 13
@@ -208,35 +208,50 @@ def parallel_apply(ufunc: np.ufunc, *args: Any, out: Any = None,
                 return one_call()
     mask = None if where is True else np.broadcast_to(np.asarray(where), shape)
 
-    # Chunks along the longest axis; each task is a block of ~chunk elements.
+    def run(idx: tuple[slice, ...]) -> None:
+        ufunc(*(v[idx] for v in views), out=tuple(o[idx] for o in result),
+              where=True if mask is None else mask[idx])
+
+    run_chunked(shape, run, nthreads, chunk_size)
+    return tuple(result) if nout > 1 else result[0]
+
+
+def run_chunked(shape: tuple[int, ...],
+                run: Callable[[tuple[slice, ...]], None], nthreads: int,
+                chunk_size: int | None = None) -> None:
+    """Calls ``run(index)`` on blocks that together cover an array of
+    ``shape`` once, along its longest axis, on ``nthreads`` threads.  With
+    ``chunk_size`` None the first block is timed on the calling thread and
+    the rest split by that cost (see the module's notes)."""
+    size = int(np.prod(shape, dtype=np.int64))
+    if size == 0 or len(shape) == 0:
+        run(())
+        return
     axis = int(np.argmax(shape))
     length = shape[axis]
     per_row = max(1, size // length)
 
-    def run(block: tuple[int, int]) -> None:
-        idx = (slice(None),) * axis + (slice(block[0], block[1]),)
-        ufunc(*(v[idx] for v in views), out=tuple(o[idx] for o in result),
-              where=True if mask is None else mask[idx])
+    def at(block: tuple[int, int]) -> None:
+        run((slice(None),) * axis + (slice(block[0], block[1]),))
 
     def blocks(start: int, chunk: int) -> list[tuple[int, int]]:
         step = max(1, chunk // per_row)
         return [(i, min(i + step, length)) for i in range(start, length, step)]
 
     if chunk_size is not None:
-        _run_blocks(run, blocks(0, int(chunk_size)), nthreads)
-    else:
-        # Time a first chunk of the call itself, then split the rest by its
-        # cost per element.
-        first = min(length, max(1, -(-PROBE_ELEMENTS // per_row)))
-        t0 = time.perf_counter()
-        run((0, first))
-        cost = (time.perf_counter() - t0) / (first * per_row)
-        rest = (length - first) * per_row
-        if rest and cost * rest >= SPLIT_SECONDS:
-            chunk = max(MIN_CHUNK, int(CHUNK_SECONDS / max(cost, 1e-12)),
-                        math.ceil(rest / (64 * nthreads)))
-            _run_blocks(run, blocks(first, min(chunk, -(-rest // nthreads))),
-                        nthreads)
-        elif rest:
-            run((first, length))
-    return tuple(result) if nout > 1 else result[0]
+        _run_blocks(at, blocks(0, int(chunk_size)), nthreads)
+        return
+    # Time a first chunk of the call itself, then split the rest by its
+    # cost per element.
+    first = min(length, max(1, -(-PROBE_ELEMENTS // per_row)))
+    t0 = time.perf_counter()
+    at((0, first))
+    cost = (time.perf_counter() - t0) / (first * per_row)
+    rest = (length - first) * per_row
+    if rest and nthreads > 1 and cost * rest >= SPLIT_SECONDS:
+        chunk = max(MIN_CHUNK, int(CHUNK_SECONDS / max(cost, 1e-12)),
+                    math.ceil(rest / (64 * nthreads)))
+        _run_blocks(at, blocks(first, min(chunk, -(-rest // nthreads))),
+                    nthreads)
+    elif rest:
+        at((first, length))
