@@ -114,11 +114,13 @@ def render_reference(ptfs: Sequence[PTF] | None = None) -> str:
         "",
         f"The module `_loamara` publishes {len(ptfs)} NumPy ufuncs, listed "
         "here in registration order. Each takes its inputs by position, as "
-        "float64 scalars or arrays (a uint32 class index for "
+        "Python numbers or array-likes of any real type, which NumPy "
+        "converts to the loop's float64 (to uint32 for the class index of "
         "`calc_ptf_clapp1978`), and returns its outputs in the order shown. "
-        "`loamara.estimate` takes the same inputs by name, converts them to "
-        "the operand type and returns the outputs by name. The same "
-        "descriptions are printed by `loamara describe NAME`.",
+        "`loamara.estimate` takes the same inputs by name, in any units, "
+        "checks and converts them and returns the outputs by name with "
+        "their units. The same descriptions are printed by "
+        "`loamara describe NAME`.",
         "",
         "Every input and output has a unit that pint parses (`percent`, "
         "`cm^3/cm^3`, `g/cm^3`, `kPa`, `cmH2O`, `mm/h`, ...), a kind from "
@@ -169,7 +171,10 @@ def render_stub(ptfs: Sequence[PTF] | None = None,
     ptfs = catalog() if ptfs is None else ptfs
     lines = [
         f"# Type stub of the ufuncs of {module}: every attribute is a "
-        "numpy.ufunc.",
+        "numpy.ufunc,",
+        "# called with Python numbers or array-likes of real numbers (NumPy "
+        "converts them",
+        "# to float64; to uint32 for the class index of calc_ptf_clapp1978).",
         f"# {_GENERATED}",
         "from numpy import ufunc",
         "",
