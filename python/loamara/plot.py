@@ -275,6 +275,8 @@ def _evaluate(entries: Sequence[Any], soil: Mapping[str, float],
                                        out_unit=k_unit).reshape(h.shape)
                     except CurveError as exc:
                         k_problem = str(exc)
+                    if kcurve is not None and not (kcurve > 0).any():
+                        kcurve, k_problem = None, "not a number"
         values = []
         for name, kpa in points:
             value = _scalar(result[name], f"{p.name} output {name}")
@@ -387,7 +389,9 @@ def retention(results_or_names: Any = None, *,
     ``k_unit``.
 
     ``ax`` is an Axes for the retention curves alone, or a pair of Axes
-    (theta, K); by default a new figure is made.
+    (theta, K), e.g. from ``plt.subplots(1, 2)``; the title and the note
+    of the functions not drawn are then left to the caller.  By default a
+    new figure is made.
 
     Functions that cannot be drawn are left out: those whose curve needs a
     parameter the publication does not establish (Clapp and Hornberger
@@ -425,7 +429,8 @@ def retention(results_or_names: Any = None, *,
     if ax is None:
         fig, ax_theta, ax_k = _curve_figure(with_k, len(skips))
     else:
-        axes = [ax] if not isinstance(ax, Sequence) else list(ax)
+        axes = (list(np.ravel(np.asarray(ax, dtype=object)))
+                if isinstance(ax, (Sequence, np.ndarray)) else [ax])
         if len(axes) not in (1, 2):
             raise ValueError("ax must be one Axes or a pair (theta, K)")
         ax_theta = axes[0]
