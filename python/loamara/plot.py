@@ -210,7 +210,7 @@ class _Drawn(NamedTuple):
     label: str
     theta: np.ndarray | None            # over the suctions drawn
     k: np.ndarray | None
-    k_problem: str | None
+    k_problem: str | None          # why there is no K curve
     points: list[tuple[str, float, float]]   # output, suction kPa, theta
 
 
@@ -267,16 +267,20 @@ def _evaluate(entries: Sequence[Any], soil: Mapping[str, float],
                      "not a number for this soil")
                 continue
             if k:
-                if "ks" not in p.curve.parameters:
+                ks = p.curve.parameters.get("ks")
+                if ks is None:
                     k_problem = "no saturated conductivity estimated"
+                elif "not_established" in ks:
+                    k_problem = "saturated conductivity not established"
                 else:
                     try:
                         kcurve = curve(result, h, "k", h_unit=h_unit,
                                        out_unit=k_unit).reshape(h.shape)
-                    except CurveError as exc:
-                        k_problem = str(exc)
+                    except CurveError:
+                        k_problem = "conductivity curve cannot be evaluated"
                     if kcurve is not None and not (kcurve > 0).any():
-                        kcurve, k_problem = None, "not a number"
+                        kcurve = None
+                        k_problem = "not a number for this soil"
         values = []
         for name, kpa in points:
             value = _scalar(result[name], f"{p.name} output {name}")
@@ -484,12 +488,12 @@ def retention(results_or_names: Any = None, *,
         # Ten decades below the largest saturated conductivity: the range
         # that matters for flow; far drier soil conducts nothing.
         ax_k.set_ylim(k_max * 1e-10, k_max * 5)
-        without = [d.label for d in drawn
+        without = [f"{d.label}: {d.k_problem}" for d in drawn
                    if d.theta is not None and d.k is None]
         if without:
-            ax_k.text(0.02, 0.03, "No K(h) estimated by:\n" + "\n".join(
-                without), transform=ax_k.transAxes, fontsize=7.5,
-                va="bottom", ha="left", color="0.3")
+            ax_k.text(0.02, 0.03, "No K(h):\n" + "\n".join(without),
+                      transform=ax_k.transAxes, fontsize=7.5, va="bottom",
+                      ha="left", color="0.3")
     if title is None and soil:
         title = _title(soil)
     if title and ax is None:
