@@ -3,7 +3,9 @@
     loamara list [--output TEXT] [--publication TEXT]
     loamara describe NAME
     loamara run NAME INPUT.csv -o OUTPUT.csv [--map COLUMN=INPUT ...]
-    loamara demo
+    loamara demo [--plots DIR]
+    loamara plot curves --sand X --silt X --clay X --om X [--bd X] -o F.png
+    loamara plot triangle SOILS.csv -o F.png
 
 Exit status: 0 on success, 1 for bad data or an unknown name, 2 for a
 malformed command line.
@@ -20,6 +22,7 @@ import textwrap
 from collections.abc import Sequence
 from pathlib import Path
 
+from . import _plotcli
 from ._catalog import PTF, UnknownPTFError, catalog, lookup
 from ._format import curve_source, quantity_lines
 from ._run import (DEFAULT_CHUNK_ROWS, RunError, RunOptions,
@@ -185,8 +188,10 @@ def cmd_ensemble(args: argparse.Namespace) -> int:
 
 
 def cmd_demo(args: argparse.Namespace) -> int:
-    from ._demo import demo_text
+    from ._demo import demo_text, write_plots
 
+    if args.plots is not None:
+        write_plots(Path(args.plots))
     sys.stdout.write(demo_text())
     return 0
 
@@ -321,7 +326,13 @@ def build_parser() -> argparse.ArgumentParser:
                        description="Evaluate a selection of functions "
                        "across families on the twelve USDA texture "
                        "classes shipped with the package.")
+    p.add_argument("--plots", metavar="DIR",
+                   help="also write curves.png (the loam's retention and "
+                   "conductivity curves) and triangle.png (the samples in "
+                   "the texture triangle) into DIR (needs matplotlib)")
     p.set_defaults(func=cmd_demo)
+
+    _plotcli.add_parser(sub)
     return parser
 
 

@@ -14,11 +14,16 @@ import math
 from collections.abc import Sequence
 from dataclasses import dataclass
 from importlib import resources
+from pathlib import Path
+from typing import TYPE_CHECKING
 
 import numpy as np
 
 from ._catalog import lookup
 from ._estimate import estimate
+
+if TYPE_CHECKING:
+    from matplotlib.figure import Figure
 
 # Row of the Clapp and Hornberger (1978) table for each USDA class; silt has
 # no row there.
@@ -178,3 +183,57 @@ def demo_text() -> str:
              "on twelve\nrepresentative soils, one per USDA texture class.")
     return "\n\n".join([intro, soils, water, conductivity, shape,
                         "\n".join(notes)]) + "\n"
+
+
+# The sample soil whose curves ``loamara demo --plots`` draws.
+PLOT_SOIL = "loam"
+
+
+def demo_figures() -> list[tuple[Figure, str]]:
+    """The figures of ``loamara demo --plots``, with their file names: the
+    retention and conductivity curves of the loam by every function with a
+    curve model (with the water contents of Rawls et al. 1982 at 33 and
+    1500 kPa as markers), and the twelve sample soils in the texture
+    triangle."""
+    from . import plot
+
+    s = sample_soils()
+    i = s.texture.index(PLOT_SOIL)
+    soil = {"sand": float(s.sand[i]), "silt": float(s.silt[i]),
+            "clay": float(s.clay[i]), "om": float(s.om[i]),
+            "bd": float(s.bd[i])}
+    r1500 = estimate("rawls1982_theta_1500", data=soil, preset="percent")
+    r33 = estimate("rawls1982_theta_33", data=dict(
+        soil, theta_1500=r1500.theta_1500), preset="percent")
+    names = [p.name for p in plot.curve_ptfs()]
+    curves = plot.retention([*names, r1500, r33], sand=soil["sand"],
+                            silt=soil["silt"], clay=soil["clay"],
+                            om=soil["om"], bd=soil["bd"])
+    triangle = plot.texture_triangle(s.sand, s.silt, s.clay)
+    return [(curves, "curves.png"), (triangle, "triangle.png")]
+
+
+def write_plots(directory: Path) -> None:
+    """Writes curves.png and triangle.png into ``directory`` (created if
+    missing, its parent must exist), both or neither."""
+    from ._plotcli import _plot_module, save_figures
+    from ._run import RunError
+
+    _plot_module()  # matplotlib first: RunError before anything is made
+    if directory.exists() and not directory.is_dir():
+        raise RunError(f"--plots {directory}: not a directory")
+    if not directory.parent.resolve().is_dir():
+        raise RunError(f"--plots {directory}: directory "
+                       f"{directory.parent.resolve()} does not exist")
+    created = not directory.exists()
+    with np.errstate(all="ignore"):
+        figures = demo_figures()
+    if created:
+        directory.mkdir()
+    try:
+        save_figures([(fig, directory / name)
+                      for fig, name in figures])
+    except BaseException:
+        if created:
+            directory.rmdir()
+        raise
