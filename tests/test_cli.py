@@ -294,3 +294,25 @@ def test_output_paths_are_checked_before_reading(tmp_path):
         res = cli("run", "saxton2006", src, "-o", target)
         assert res.returncode == 1 and "is the input file" in res.stderr
     assert src.read_bytes() == before
+
+
+@pytest.mark.parametrize("engine", ["pyarrow", "csv module"])
+def test_both_csv_readers_give_the_same_chunks_and_errors(tmp_path, engine,
+                                                          monkeypatch):
+    pytest.importorskip("pandas")
+    from loamara import _tables
+    if engine == "pyarrow":
+        pytest.importorskip("pyarrow")
+    else:
+        monkeypatch.setattr(_tables, "_pyarrow", lambda: None)
+    src = tmp_path / "in.csv"
+    src.write_text('id,sand\n"a,1", 0.25\n\nb,\nc,1e-3\n')
+    chunks = list(_tables.read_chunks(src, ["id", "sand"], 2))
+    assert [c.nrows for c in chunks] == [2, 1]
+    assert chunks[0].text("id") == ["a,1", "b"]
+    got = np.concatenate([c.numbers("sand", "input sand") for c in chunks])
+    assert_same_bits(got, [0.25, np.nan, 1e-3])
+    src.write_text("id,sand\na,1\nb\n")
+    with pytest.raises(_tables.TableError,
+                       match="line 3 .data row 2.: 1 fields"):
+        list(_tables.read_chunks(src, ["id", "sand"], 10))

@@ -335,20 +335,29 @@ def _arrow_csv(path: Path, header: Sequence[str], rows: int,
 
 def _pandas_csv(path: Path, header: Sequence[str], rows: int,
                 delimiter: str) -> Iterator[Chunk]:
+    """Without pyarrow: the csv module, which checks every row's field
+    count (pandas' reader pads short rows silently), in chunks of text
+    columns."""
     pd = _require_pandas()
-    names = [f"c{i}" for i in range(len(header))]
+    width = len(header)
+    block: list[list[str]] = []
     first = 0
-    try:
-        with pd.read_csv(path, sep=delimiter, header=None, skiprows=1,
-                         names=names, dtype=str, keep_default_na=False,
-                         na_filter=False, chunksize=rows, encoding="utf-8",
-                         skip_blank_lines=True, engine="c") as reader:
-            for df in reader:
-                df.columns = list(header)
-                yield Chunk(df, first, path, delimiter)
-                first += len(df)
-    except (pd.errors.ParserError, UnicodeDecodeError, ValueError):
-        raise _first_structural_error(path, delimiter, len(header)) from None
+    for row_no, line_no, fields in _csv_rows(path, delimiter):
+        if row_no == 0:
+            continue
+        if len(fields) != width:
+            raise TableError(f"{path}, line {line_no} (data row {row_no}): "
+                             f"{len(fields)} fields, but the header has "
+                             f"{width}")
+        block.append(fields)
+        if len(block) == rows:
+            yield Chunk(pd.DataFrame(block, columns=list(header), dtype=str),
+                        first, path, delimiter)
+            first += len(block)
+            block = []
+    if block:
+        yield Chunk(pd.DataFrame(block, columns=list(header), dtype=str),
+                    first, path, delimiter)
 
 
 # ---------------------------------------------------------------------------
