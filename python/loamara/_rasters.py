@@ -30,6 +30,7 @@ flight at a time, so neither side holds more than a few blocks.
 """
 from __future__ import annotations
 
+import importlib
 import itertools
 import operator
 import os
@@ -95,8 +96,6 @@ def is_raster(path: Path) -> bool:
 
 def _need(module: str, what: str) -> Any:
     """Imports an optional dependency, or says how to install it."""
-    import importlib
-
     try:
         return importlib.import_module(module)
     except ImportError as exc:
@@ -339,7 +338,8 @@ def open_inputs(paths: Sequence[Path], chunks: int | None = None
         raise
     ds = ds.assign({name: _as_float64(ds[name]) for name in ds.data_vars})
     ds.encoding[_SOURCES] = [str(p) for p in paths]
-    return ds
+    dataset: xr.Dataset = ds
+    return dataset
 
 
 def _check_parts(parts: list[tuple[Path, Any]]) -> None:
@@ -391,7 +391,7 @@ def output_dataset(inputs: xr.Dataset,
     if not outputs:
         raise RunError("no output to write")
     variables: dict[str, Any] = {}
-    dims: set[str] = set()
+    dims: set[Any] = set()
     for name, arr in outputs.items():
         if not isinstance(arr, xr.DataArray):
             raise RunError(f"output {name!r} is a {type(arr).__name__}, not "
@@ -600,6 +600,7 @@ class _GeoTiff:
 
     def __init__(self, dst: Any) -> None:
         self._dst = dst
+        self._window = _need("rasterio.windows", "writing GeoTIFF").Window
         self._lock = threading.Lock()
         self._open = True
 
@@ -607,10 +608,8 @@ class _GeoTiff:
         return _Band(self, index)
 
     def write(self, index: int, key: tuple[slice, slice], block: Any) -> None:
-        from rasterio.windows import Window
-
         rows, cols = key
-        window = Window(cols.start, rows.start, cols.stop - cols.start,
+        window = self._window(cols.start, rows.start, cols.stop - cols.start,
                         rows.stop - rows.start)
         with self._lock:
             if not self._open:
@@ -740,7 +739,7 @@ class _Cluster:
         self._lock = threading.Lock()
 
     def threads(self) -> int:
-        total = sum(self.client.nthreads().values())
+        total = int(sum(self.client.nthreads().values()))
         return max(2, min(total + 1, _MAX_IN_FLIGHT))
 
     def cancel(self) -> None:
@@ -753,9 +752,10 @@ class _Cluster:
                 pass
 
     def remote(self, ds: Any) -> Any:
-        import dask
-        from dask.base import tokenize
-        from dask.optimization import cull
+        dask = _need("dask", "a dask cluster")
+        da = _need("dask.array", "a dask cluster")
+        cull = _need("dask.optimization", "a dask cluster").cull
+        tokenize = _need("dask.base", "a dask cluster").tokenize
 
         names = list(ds.data_vars)
         arrays = list(dask.optimize(*[ds[n].data for n in names]))
@@ -790,7 +790,7 @@ class _Cluster:
             dsk = dict(layer)
             for index in indexes:
                 dsk[(local, *index)] = (operator.getitem, (fetch, *index), k)
-            out[name] = (ds[name].dims, dask.array.Array(
+            out[name] = (ds[name].dims, da.Array(
                 dsk, local, chunks=chunks, dtype=arr.dtype),
                 ds[name].attrs)
             out[name].encoding = dict(ds[name].encoding)
@@ -803,11 +803,11 @@ def _progress_bar(enabled: bool, label: str) -> Iterator[None]:
         yield
         return
     try:
-        from tqdm.dask import TqdmCallback
+        tqdm_dask: Any = importlib.import_module("tqdm.dask")
     except ImportError:
         yield
         return
-    with TqdmCallback(desc=label, unit=" tasks", file=sys.stderr,
+    with tqdm_dask.TqdmCallback(desc=label, unit=" tasks", file=sys.stderr,
                       leave=False, mininterval=0.5):
         yield
 
@@ -851,17 +851,15 @@ def write_outputs(ds: xr.Dataset, target: Path, *, progress: bool = False,
     if scheduler is not None and not isinstance(scheduler, str):
         raise RunError(f"scheduler must be an address or a name, not "
                        f"{scheduler!r}")
-    local = _LOCAL.get((scheduler or "threads").strip().lower())
-    if local is None and not _ADDRESS.match(scheduler.strip()):
+    name = (scheduler or "threads").strip()
+    local = _LOCAL.get(name.lower())
+    if local is None and not _ADDRESS.match(name):
         raise RunError(f"unknown scheduler {scheduler!r}: give the address "
                        "of a dask.distributed scheduler (tcp://host:8786), "
                        "'threads' or 'synchronous'")
     _check_target(ds, target, kind)
     data = _prepared(ds, kind, target)
-    if local is not None:
-        cluster = None
-    else:
-        cluster = _Cluster(_connect(scheduler.strip()))
+    cluster = None if local is not None else _Cluster(_connect(name))
     try:
         _write(data, target, kind, progress, local, cluster)
     finally:
