@@ -16,7 +16,7 @@ pytest.importorskip("netCDF4")
 pytest.importorskip("zarr")
 pytest.importorskip("pint")
 from rasterio.crs import CRS  # noqa: E402
-from rasterio.transform import from_origin  # noqa: E402
+from rasterio.transform import Affine  # noqa: E402
 
 import _loamara  # noqa: E402
 import loamara  # noqa: E402
@@ -34,7 +34,14 @@ H, W = 60, 80                       # cells: 2 x 3 chunks of 32 x 32
 CHUNK = 32
 NODATA = -32768
 EPSG = "EPSG:32633"
-TRANSFORM = from_origin(500_000.0, 5_000_000.0, 250.0, 250.0)
+
+
+def grid(west, north):
+    """A north-up 250 m grid with its upper left corner at west, north."""
+    return Affine(250.0, 0.0, west, 0.0, -250.0, north)
+
+
+TRANSFORM = grid(500_000.0, 5_000_000.0)
 UNITS = {"sand_0-5cm_mean": "g/kg", "clay_0-5cm_mean": "g/kg",
          "soc_0-5cm_mean": "dg/kg"}
 FORMATS = {"netcdf": ".nc", "zarr": ".zarr", "geotiff": ".tif"}
@@ -269,7 +276,7 @@ def test_open_inputs_failures(tmp_path, layers):
     refused([empty], "coords.nc", "no data variable")
     shifted = write_geotiff(
         tmp_path / "clay_0-5cm_mean.tif", layers["clay_0-5cm_mean"],
-        transform=from_origin(500_250.0, 5_000_000.0, 250.0, 250.0))
+        transform=grid(500_250.0, 5_000_000.0))
     refused([good, shifted], "not on one grid", good, shifted,
             "x coordinates")
     other_crs = write_geotiff(tmp_path / "soc_0-5cm_mean.tif",
