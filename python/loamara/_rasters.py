@@ -762,15 +762,15 @@ class _Cluster:
                 pass
 
     def remote(self, ds: Any) -> Any:
-        dask = _need("dask", "a dask cluster")
         da = _need("dask.array", "a dask cluster")
         cull = _need("dask.optimization", "a dask cluster").cull
         tokenize = _need("dask.base", "a dask cluster").tokenize
 
         names = list(ds.data_vars)
-        arrays = list(dask.optimize(*[ds[n].data for n in names]))
-        # The task graph of all outputs, built once; each block takes the
-        # part of it that it needs.
+        arrays = [ds[n].data for n in names]
+        # The task graph of all outputs, built once (not optimised: dask's
+        # fusion of a whole map's graph takes longer than the few tasks it
+        # saves each block); each block takes the part of it that it needs.
         graph: dict[Any, Any] = {}
         for arr in arrays:
             graph.update(arr.__dask_graph__())
