@@ -406,6 +406,35 @@ def test_geotiff_needs_2d_maps(inputs, tmp_path, layers):
     assert back["wv"][0].shape == (2, H, W)
 
 
+def test_lat_lon_grid_south_up_becomes_north_up_geotiff(tmp_path):
+    lat = 40.025 + 0.05 * np.arange(20)          # ascending: south up
+    lon = 5.025 + 0.05 * np.arange(30)
+    rng = np.random.default_rng(4)
+    shape = (lat.size, lon.size)
+    ds = xr.Dataset({k: (("lat", "lon"), rng.uniform(lo, hi, shape),
+                         {"units": "%"})
+                     for k, lo, hi in (("sand", 20, 60), ("clay", 5, 30),
+                                       ("om", 1, 4))},
+                    coords={"lat": lat, "lon": lon}).rio.write_crs(
+                        "EPSG:4326")
+    ds.to_netcdf(tmp_path / "ll.nc")
+    inp = open_inputs([tmp_path / "ll.nc"], chunks=16)
+    assert inp.sand.chunks == ((16, 4), (16, 14))
+    r = loamara.estimate("saxton2006", data=inp)
+    write_outputs(output_dataset(inp, r), tmp_path / "out.tif")
+    back = rioxarray.open_rasterio(tmp_path / "out.tif")
+    assert back.rio.transform().e < 0 and back.rio.crs == CRS.from_epsg(4326)
+    np.testing.assert_allclose(back.y.values, lat[::-1], rtol=0, atol=1e-9)
+    np.testing.assert_allclose(back.x.values, lon, rtol=0, atol=1e-9)
+    assert_same_bits(back.sel(band=9).values[::-1], r.ksat.values)
+    uneven = ds.assign_coords(lat=np.cumsum(np.linspace(0.01, 0.1, 20)))
+    uneven.to_netcdf(tmp_path / "uneven.nc")
+    inp = open_inputs([tmp_path / "uneven.nc"])
+    out = output_dataset(inp, loamara.estimate("saxton2006", data=inp))
+    with pytest.raises(RunError, match="not evenly spaced"):
+        write_outputs(out, tmp_path / "uneven.tif")
+
+
 def test_zarr_store_is_replaced_whole(inputs, tmp_path):
     ds = open_inputs(inputs["netcdf"], chunks=CHUNK)
     r = loamara.estimate("saxton2006", data=ds, preset="soilgrids")

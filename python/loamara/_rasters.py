@@ -135,13 +135,29 @@ def _aligned(side: int, tile: int | None, size: int) -> int:
     return max(1, min(side, size))
 
 
+# Spatial dimension names rioxarray does not recognise by themselves (it
+# knows x/y, longitude/latitude and coordinates with CF axis attributes).
+_YX_NAMES = (("lat", "lon"), ("rlat", "rlon"), ("northing", "easting"))
+
+
 def _spatial_dims(ds: Any) -> tuple[str, str] | None:
-    """The (y, x) dimensions of a dataset as rioxarray recognises them (x/y,
-    lon/lat, longitude/latitude), or None."""
+    """The (y, x) dimensions of a dataset, or None."""
     try:
         return ds.rio.y_dim, ds.rio.x_dim
     except Exception:  # rioxarray's MissingSpatialDimensionError and kin
-        return None
+        pass
+    for y, x in _YX_NAMES:
+        if y in ds.dims and x in ds.dims:
+            return y, x
+    return None
+
+
+def _with_rio_dims(ds: Any) -> Any:
+    """``ds`` with its spatial dimensions made known to rioxarray."""
+    dims = _spatial_dims(ds)
+    if dims is None:
+        return ds
+    return ds.rio.set_spatial_dims(x_dim=dims[1], y_dim=dims[0])
 
 
 def _chunk_plan(ds: Any, side: int) -> dict[str, int | str]:
@@ -561,7 +577,7 @@ def _prepared(ds: Any, kind: str, target: Path) -> Any:
 
 def _geotiff_layout(ds: Any, target: Path) -> Any:
     """Checks that every variable is a 2-D map on a regular grid and puts
-    its dimensions in (y, x) order."""
+    its dimensions in (y, x) order, north up."""
     dims = _spatial_dims(ds)
     if dims is None:
         raise RunError(f"cannot write {target} as GeoTIFF: no x/y dimensions "
@@ -579,7 +595,18 @@ def _geotiff_layout(ds: Any, target: Path) -> Any:
                 raise RunError(f"cannot write {target} as GeoTIFF: the {dim} "
                                "coordinates are not evenly spaced; write "
                                "NetCDF (.nc) or Zarr (.zarr) instead")
-    return ds.transpose(*dims, ...)
+    ds = ds.transpose(*dims, ...)
+    y = dims[0]
+    if (y in ds.indexes and ds.sizes[y] > 1
+            and ds.indexes[y].is_monotonic_increasing):
+        # South up: stored north up, as GeoTIFF readers expect, with the
+        # transform computed again from the coordinates.
+        ds = ds.isel({y: slice(None, None, -1)})
+        for name in _grid_mapping_names(ds) & set(ds.coords):
+            attrs = dict(ds[name].attrs)
+            attrs.pop("GeoTransform", None)
+            ds[name].attrs = attrs
+    return ds
 
 
 def _tile(ds: Any) -> tuple[Any, int]:
@@ -647,9 +674,10 @@ def _write_geotiff(ds: Any, path: Path) -> None:
     dtype = np.result_type(*(ds[n].dtype for n in names))
     if dtype.kind not in "fiu" or dtype.itemsize > 8:
         raise RunError(f"cannot write {dtype} values to GeoTIFF")
+    geo = _with_rio_dims(ds).rio
     profile = dict(driver="GTiff", width=width, height=height,
-                   count=len(names), dtype=dtype.name, crs=ds.rio.crs,
-                   transform=ds.rio.transform(), tiled=True,
+                   count=len(names), dtype=dtype.name, crs=geo.crs,
+                   transform=geo.transform(), tiled=True,
                    blockxsize=tile, blockysize=tile,
                    nodata=np.nan if dtype.kind == "f" else None,
                    **_GEOTIFF_CREATION)
