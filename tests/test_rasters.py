@@ -295,6 +295,21 @@ def test_open_inputs_failures(tmp_path, layers):
         open_inputs([good], chunks=0)
 
 
+def test_crs_variable_named_by_no_variable_is_the_grid_mapping(tmp_path,
+                                                               layers):
+    ds = layer_dataset(layers).rename(spatial_ref="crs")
+    for k in layers:
+        ds[k].encoding.pop("grid_mapping", None)
+        ds[k].attrs.pop("grid_mapping", None)
+    ds.drop_vars("soc_0-5cm_mean").to_netcdf(tmp_path / "texture.nc")
+    soc = write_geotiff(tmp_path / "soc_0-5cm_mean.tif",
+                        layers["soc_0-5cm_mean"], unit="dg/kg")
+    inp = open_inputs([tmp_path / "texture.nc", soc])   # one grid, one CRS
+    r = loamara.estimate("saxton2006", data=inp, preset="soilgrids")
+    write_outputs(output_dataset(inp, r), tmp_path / "out.nc")
+    assert read_back(tmp_path / "out.nc")[3] == CRS.from_string(EPSG)
+
+
 def test_output_dataset_carries_grid_not_inputs(inputs):
     ds = open_inputs(inputs["netcdf"], chunks=CHUNK)
     r = loamara.estimate("saxton2006", data=ds, preset="soilgrids")

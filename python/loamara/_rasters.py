@@ -187,10 +187,17 @@ _CRS_ATTRS = ("grid_mapping_name", "crs_wkt", "spatial_ref")
 
 def _crs_as_coords(ds: Any) -> Any:
     """A CRS variable that no data variable names as its grid mapping is
-    still a coordinate, not data."""
-    crs = [k for k, v in ds.data_vars.items()
+    still a coordinate, not data, and when it is the only one, the grid
+    mapping of every data variable that names none."""
+    crs = [k for k, v in ds.variables.items()
            if v.ndim == 0 and any(a in v.attrs for a in _CRS_ATTRS)]
-    return ds.set_coords(crs) if crs else ds
+    ds = ds.set_coords([k for k in crs if k in ds.data_vars])
+    if len(crs) == 1:
+        for var in ds.data_vars.values():
+            if "grid_mapping" not in var.encoding and \
+                    "grid_mapping" not in var.attrs:
+                var.encoding["grid_mapping"] = crs[0]
+    return ds
 
 
 def _open_netcdf(path: Path, side: int) -> Any:
@@ -341,13 +348,11 @@ def open_inputs(paths: Sequence[Path], chunks: int | None = None
         for path in paths:
             parts.append((path, _open_one(path, side)))
         _check_parts(parts)
-        with warnings.catch_warnings():
-            # Variables on one grid: nothing to align; differing attributes
-            # of the grid-mapping coordinate (the same CRS written by two
-            # libraries) are resolved by taking the first file's.
-            warnings.simplefilter("ignore", FutureWarning)
-            ds = xr.merge([p for _, p in parts], join="exact",
-                          compat="override", combine_attrs="drop_conflicts")
+        # Variables on one grid: nothing to align; differing attributes of
+        # the grid-mapping coordinate (the same CRS written by two
+        # libraries) are resolved by taking the first file's.
+        ds = xr.merge([p for _, p in parts], join="exact",
+                      compat="override", combine_attrs="drop_conflicts")
     except BaseException:
         for _, part in parts:
             part.close()
