@@ -83,6 +83,11 @@ _SOURCES = "loamara_sources"
 _GEOTIFF_CREATION = {"compress": "zstd", "zstd_level": 1,
                      "interleave": "band", "bigtiff": "if_safer"}
 
+# GDAL's block cache (MiB) while a GeoTIFF is written: its default, 5 % of
+# the machine's memory, fills with written tiles before any is flushed, so
+# that memory would grow with the raster up to that size.
+_GDAL_CACHE_MB = 64
+
 
 def _kind(path: Path) -> str | None:
     return _KINDS.get(Path(path).suffix.lower())
@@ -672,7 +677,6 @@ def _tag_text(value: Any) -> str | None:
 
 def _write_geotiff(ds: Any, path: Path) -> None:
     rasterio = _need("rasterio", "writing GeoTIFF")
-    da = _need("dask.array", "writing GeoTIFF")
     ds, tile = _tile(ds)
     names = list(ds.data_vars)
     height, width = (ds.sizes[d] for d in _spatial_dims(ds) or ())
@@ -686,9 +690,16 @@ def _write_geotiff(ds: Any, path: Path) -> None:
                    blockxsize=tile, blockysize=tile,
                    nodata=np.nan if dtype.kind == "f" else None,
                    **_GEOTIFF_CREATION)
-    tif = _GeoTiff(rasterio.open(path, "w", **profile))
+    with rasterio.Env(GDAL_CACHEMAX=_GDAL_CACHE_MB):
+        _store_geotiff(rasterio.open(path, "w", **profile), ds, names, dtype)
+
+
+def _store_geotiff(dst: Any, ds: Any, names: list[Any], dtype: Any) -> None:
+    """Writes the attributes, then the blocks of every band, and closes
+    ``dst`` (also on failure)."""
+    da = _need("dask.array", "writing GeoTIFF")
+    tif = _GeoTiff(dst)
     try:
-        dst = tif._dst
         tags = {k: t for k, v in ds.attrs.items()
                 if (t := _tag_text(v)) is not None}
         if tags:
@@ -941,8 +952,11 @@ def _write(data: Any, target: Path, kind: str, progress: bool,
     pool.shutdown(wait=True)
     try:
         _install(tmp, target, kind)
-    except BaseException:
+    except BaseException as exc:
         _remove(tmp)
+        if isinstance(exc, OSError):
+            raise RunError(f"{target} not written: cannot put the finished "
+                           f"output in its place: {exc}") from exc
         raise
 
 
