@@ -8,16 +8,17 @@ whole raster path of `loamara run`:
     open_inputs -> estimate("saxton2006", preset="soilgrids")
     -> output_dataset -> write_outputs (NetCDF, then GeoTIFF)
 
-and, in the same run, the bare ufunc `_loamara.calc_ptf_saxton2006` is timed
-on the same cells in memory (converted to fractions and organic matter by
-hand, one thread, into preallocated outputs; a plain call is shown too).  Each measurement runs in
-a fresh process, which reports its wall time and its peak resident memory
-(ru_maxrss) and CPU time; the figures are medians over --repeat rounds.
-The throughput ratio is cells/s of the pipeline over cells/s of the bare
-ufunc (the pipeline uses every core, the ufunc one).  On a machine shared
-with other work the wall times depend on that work; the CPU time does much
-less, and the last ratio column spreads it over all cores (what the ratio
-would be on cores of its own, with perfect parallelism).
+and, in the same run, the bare ufunc `_loamara.calc_ptf_saxton2006` is
+timed on the same cells in memory (converted to fractions and organic
+matter by hand, one thread, into preallocated outputs; a plain call is
+shown too).  Each measurement runs in a fresh process, which reports its
+wall time, CPU time and peak resident memory (VmHWM, else ru_maxrss); the
+figures are medians over --repeat rounds.  The throughput ratio is cells/s
+of the pipeline over cells/s of the bare ufunc (the pipeline uses every
+core, the ufunc one).  On a machine shared with other work the wall times
+depend on that work; the CPU time does much less, and the last ratio
+column spreads it over all cores (what the ratio would be on cores of its
+own, with perfect parallelism).
 
 Usage: python bench/bench_io.py --raster [--size 4000] [--repeat 5]
        [--chunks 1024] [--dir DIR]
@@ -169,9 +170,24 @@ def measure(args: argparse.Namespace) -> None:
         size = sum(f.stat().st_size for f in target.rglob("*")) \
             if target.is_dir() else target.stat().st_size
         result = {"seconds": seconds, "cpu": cpu, "bytes": size}
-    result["maxrss"] = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024
+    result["maxrss"] = peak_memory()
     result["load"] = os.getloadavg()[0]
     print(json.dumps(result))
+
+
+def peak_memory() -> int:
+    """Bytes of this process's peak resident memory.  Linux keeps
+    ru_maxrss across exec, so a child started by a large parent would
+    report the parent's size: VmHWM, which starts anew with the program,
+    is read where there is one."""
+    try:
+        with open("/proc/self/status") as f:
+            for line in f:
+                if line.startswith("VmHWM:"):
+                    return int(line.split()[1]) * 1024
+    except OSError:
+        pass
+    return resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024
 
 
 def run_one(kind: str, inputs: list[Path], target: Path | None,

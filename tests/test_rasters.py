@@ -260,6 +260,7 @@ def test_open_inputs_failures(tmp_path, layers):
             assert str(w) in str(e.value)
 
     refused([tmp_path / "nothing.tif"], "nothing.tif", "no such file")
+    refused(str(tmp_path / "nothing.tif"), "nothing.tif", "no such file")
     refused([tmp_path / "soils.csv"], "soils.csv", "not a raster")
     garbage = tmp_path / "garbage.nc"
     garbage.write_bytes(b"not a NetCDF file\n" * 10)

@@ -345,7 +345,10 @@ def open_inputs(paths: Sequence[Path], chunks: int | None = None
     import xarray as xr
 
     side = _side(chunks)
-    paths = [Path(p) for p in paths]
+    given: Any = paths
+    if isinstance(given, (str, os.PathLike)):  # one path, not its letters
+        given = [given]
+    paths = [Path(p) for p in given]
     if not paths:
         raise RunError("no input raster given")
     parts: list[tuple[Path, Any]] = []
