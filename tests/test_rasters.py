@@ -2,6 +2,8 @@
 in, lazy estimates, outputs written chunk by chunk and read back, and the
 failures that must leave nothing behind."""
 import os
+import subprocess
+import sys
 import warnings
 from pathlib import Path
 
@@ -505,3 +507,46 @@ def test_unreachable_cluster_is_named(inputs, tmp_path):
             write_outputs(output_dataset(ds, r), tmp_path / "out.nc",
                           scheduler="tcp://127.0.0.1:9")
     assert listing(tmp_path) == []
+
+
+def cli(*args):
+    return subprocess.run([sys.executable, "-m", "loamara", *map(str, args)],
+                          capture_output=True, text=True, timeout=300)
+
+
+def test_run_and_ensemble_from_the_command_line(inputs, layers, tmp_path):
+    distributed = pytest.importorskip("dask.distributed")
+    want = in_memory(layers)
+    target = tmp_path / "maps.tif"
+    with distributed.LocalCluster(n_workers=1, threads_per_worker=2,
+                                  processes=False, protocol="tcp",
+                                  dashboard_address=None) as cluster:
+        res = cli("run", "saxton2006", *inputs["geotiff"], "-o", target,
+                  "--preset", "soilgrids", "--out-units", "ksat=cm/d",
+                  "--outputs", "theta_33,theta_1500,ksat", "--chunk-size",
+                  CHUNK, "--scheduler", cluster.scheduler_address)
+    assert res.returncode == 0, res.stderr
+    got = read_back(target)[0]
+    assert sorted(got) == ["ksat", "theta_1500", "theta_33"]
+    assert got["ksat"][1] == "cm/d"
+    for name, (values, _) in got.items():
+        assert_same_bits(values, want[name].values)
+    res = cli("ensemble", "theta_33", *inputs["netcdf"], "-o",
+              tmp_path / "ens.nc", "--preset", "soilgrids")
+    assert res.returncode == 0, res.stderr
+    ens = read_back(tmp_path / "ens.nc")[0]
+    assert_same_bits(ens["theta_33_saxton2006"][0], want["theta_33"].values)
+    assert {"theta_33_mean", "theta_33_std", "theta_33_n"} <= set(ens)
+
+
+def test_a_unit_mistake_stops_a_raster_run(inputs, tmp_path):
+    # The layers given as if they were percent: sand up to 700 %.
+    res = cli("run", "saxton2006", *inputs["netcdf"], "-o",
+              tmp_path / "out.nc", "--map", "sand_0-5cm_mean=sand",
+              "--map", "clay_0-5cm_mean=clay", "--map", "soc_0-5cm_mean=om",
+              "--units", "sand_0-5cm_mean=%", "--units",
+              "clay_0-5cm_mean=%", "--units", "soc_0-5cm_mean=%",
+              "--check", "raise")
+    assert res.returncode == 1
+    assert "--units sand_0-5cm_mean=g/kg" in res.stderr
+    assert "Traceback" not in res.stderr and listing(tmp_path) == []

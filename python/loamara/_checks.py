@@ -18,6 +18,7 @@ cache, the checks add little to a call that is bound by memory.
 """
 from __future__ import annotations
 
+import re
 import warnings
 from collections.abc import Sequence
 from dataclasses import dataclass, field
@@ -167,8 +168,11 @@ class Plan:
                 t.sum_hi = float(total[off].max())
         return t
 
-    def report(self, tally: Tally, mode: str, stacklevel: int = 3) -> None:
-        """Warns or raises once with every problem the tally shows."""
+    def report(self, tally: Tally, mode: str, stacklevel: int = 3,
+               seen: set[str] | None = None) -> None:
+        """Warns or raises once with every problem the tally shows.  With
+        ``seen`` (the blocks of lazy data), a warning whose problems were
+        already reported for another block is not repeated."""
         if mode == "off":
             return
         found = [msg for i, c in enumerate(self.items)
@@ -191,6 +195,13 @@ class Plan:
                 f"{name}:\n  " + "\n  ".join(found))
         if mode == "raise":
             raise RangeError(text)
+        if seen is not None:
+            key = re.sub(r"[-+.\de]+", "#", text)
+            if key in seen:
+                return
+            seen.add(key)
+            text += ("\n(in one block of the data; other blocks with such "
+                     "values are not reported again)")
         text += "\n(the data are used as given; check='off' silences this)"
         warnings.warn(text, RangeWarning, stacklevel=stacklevel)
 
@@ -296,11 +307,11 @@ def scalar_flags(ptf: PTF) -> tuple[tuple[int, ...],
 
 def run_checks(ptf: PTF, values: Sequence[Any], mode: str,
                items: Sequence[Checked] | None = None,
-               stacklevel: int = 3) -> None:
+               stacklevel: int = 3, seen: set[str] | None = None) -> None:
     """Checks one call's inputs (whole arrays, in the unit of the
     publication); warns or raises once with every problem."""
     if mode == "off":
         return
     plan = Plan(ptf, list(items) if items is not None else
                 [Checked(q, q.name, None) for q in ptf.inputs])
-    plan.report(plan.tally(values), mode, stacklevel + 1)
+    plan.report(plan.tally(values), mode, stacklevel + 1, seen)

@@ -137,15 +137,37 @@ def run_options(args: argparse.Namespace) -> RunOptions:
         out_units=_unit_options(getattr(args, "out_units", []),
                                 "--out-units", "OUTPUT=UNIT"),
         check=args.check, preset=args.preset,
-        prefix=getattr(args, "prefix", ""), chunk_rows=args.chunk_size,
+        prefix=getattr(args, "prefix", ""),
+        chunk_rows=args.chunk_size or DEFAULT_CHUNK_ROWS,
+        raster_chunk=args.chunk_size,
         delimiter=args.delimiter, progress=progress_wanted(),
         outputs=outputs, scheduler=getattr(args, "scheduler", None))
+
+
+def _inputs(args: argparse.Namespace) -> tuple[list[Path], bool]:
+    """The input paths, and whether they are rasters (a table is one
+    file)."""
+    from ._rasters import is_raster
+
+    paths = [Path(p) for p in args.input]
+    if any(is_raster(p) for p in paths) or is_raster(Path(args.output)):
+        return paths, True
+    if len(paths) != 1:
+        raise RunError("a table is one file; several inputs are raster "
+                       "layers (.nc, .zarr, .tif)")
+    return paths, False
 
 
 def cmd_run(args: argparse.Namespace) -> int:
     p = lookup(args.name)
     opts = run_options(args)
-    rows = run_table(p, Path(args.input), Path(args.output), opts)
+    paths, raster = _inputs(args)
+    if raster:
+        from ._run import run_raster
+        what = run_raster(p, paths, Path(args.output), opts)
+        print(f"{p.name}: {what} written to {args.output}", file=sys.stderr)
+        return 0
+    rows = run_table(p, paths[0], Path(args.output), opts)
     print(f"{p.name}: {rows} row{'s' * (rows != 1)} written to "
           f"{args.output}", file=sys.stderr)
     return 0
@@ -180,8 +202,15 @@ def cmd_ensemble(args: argparse.Namespace) -> int:
         raise RunError(f"unknown kind {kind!r}"
                        + (f"; did you mean: {', '.join(near)}?" if near
                           else "; `loamara which --have ...` lists kinds"))
+    paths, raster = _inputs(args)
+    if raster:
+        from ._run import run_raster_ensemble
+        what = run_raster_ensemble(kind, paths, Path(args.output), opts)
+        print(f"ensemble of {kind}: {what} written to {args.output}",
+              file=sys.stderr)
+        return 0
     rows = run_job(lambda header, src: EnsembleJob(kind, header, opts, src),
-                   Path(args.input), Path(args.output), opts)
+                   paths[0], Path(args.output), opts)
     print(f"ensemble of {kind}: {rows} row{'s' * (rows != 1)} written to "
           f"{args.output}", file=sys.stderr)
     return 0
@@ -220,9 +249,13 @@ def _add_data_options(p: argparse.ArgumentParser) -> None:
                    "given as fractions, texture sums far from 100 %%: "
                    "warn (default), stop with an error and no output "
                    "(raise), or say nothing (off)")
-    p.add_argument("--chunk-size", type=int, default=DEFAULT_CHUNK_ROWS,
-                   metavar="ROWS",
-                   help=f"rows per chunk (default {DEFAULT_CHUNK_ROWS})")
+    p.add_argument("--chunk-size", type=int, default=None, metavar="N",
+                   help=f"rows per chunk of a table (default "
+                   f"{DEFAULT_CHUNK_ROWS}), or cells per side of a raster "
+                   "block (default 1024)")
+    p.add_argument("--scheduler", metavar="ADDRESS",
+                   help="rasters: compute on this dask.distributed cluster "
+                   "(tcp://host:8786); default all cores of this machine")
     p.add_argument("--delimiter", default=",",
                    help="CSV field delimiter (default ',')")
 
@@ -270,11 +303,13 @@ def build_parser() -> argparse.ArgumentParser:
         "its unit. Empty cells are missing values (NaN). The output file "
         "appears only when every row has been processed.")
     p.add_argument("name", help="full or short name of the function")
-    p.add_argument("input", help="input table (.csv or .parquet) with a "
-                   "header")
+    p.add_argument("input", nargs="+",
+                   help="input table (.csv or .parquet) with a header, or "
+                   "raster layers (.nc, .zarr, .tif; several files are "
+                   "layers of one grid, named by their file names)")
     p.add_argument("-o", "--output", required=True,
-                   help="output table, .csv or .parquet (replaced if it "
-                   "exists)")
+                   help="output table (.csv, .parquet) or raster (.nc, "
+                   ".zarr, .tif); replaced if it exists")
     _add_data_options(p)
     p.add_argument("--out-units", action="append", default=[],
                    metavar="OUTPUT=UNIT",
@@ -311,9 +346,12 @@ def build_parser() -> argparse.ArgumentParser:
         "physically impossible values across functions.")
     p.add_argument("kind", help="what to estimate: a kind such as theta_33, "
                    "theta_1500, ksat (`loamara which` lists them)")
-    p.add_argument("input", help="input table (.csv or .parquet)")
+    p.add_argument("input", nargs="+",
+                   help="input table (.csv or .parquet), or raster layers "
+                   "(.nc, .zarr, .tif)")
     p.add_argument("-o", "--output", required=True,
-                   help="output table, .csv or .parquet")
+                   help="output table (.csv, .parquet) or raster (.nc, "
+                   ".zarr, .tif)")
     _add_data_options(p)
     p.add_argument("--ptf", action="append", default=[], metavar="NAME",
                    help="only these functions (repeatable)")

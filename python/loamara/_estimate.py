@@ -285,14 +285,48 @@ def _pandas_operand(value: Any, q: Quantity, ptf: PTF, pd: Any) -> Any:
 # Containers
 
 
-def apply_block(name: str, check: str, *arrays: Any) -> Any:
+def apply_block(name: str, check: str, words: tuple[Any, ...] | None,
+                *arrays: Any) -> Any:
     """Converts one block of inputs, checks it and applies the ufunc
     ``name`` to it.  Module level (and so picklable by reference) for the
-    workers of a dask cluster."""
+    workers of a dask cluster; ``words`` (see :func:`_words`) lets the
+    checks name the caller's variables and units."""
     ptf = lookup(name)
     ops = [operand(a, q, ptf) for a, q in zip(arrays, ptf.inputs)]
-    _checks.run_checks(ptf, ops, check)
+    if check != "off":
+        items = None
+        if words is not None:
+            items = [_checks.Checked(q, label, unit, _back(div, mul))
+                     for q, (label, unit, div, mul) in zip(ptf.inputs, words)]
+        _checks.run_checks(ptf, ops, check, items, seen=_BLOCKS_SEEN)
     return ptf.ufunc(*ops)
+
+
+# The problems already reported for blocks of lazy data, in this process.
+_BLOCKS_SEEN: set[str] = set()
+
+
+def _back(divide: float, multiply: float) -> Any:
+    """From the publication's unit back to the caller's, for messages."""
+    if divide != 1.0:
+        return lambda x: x * divide
+    if multiply != 1.0:
+        return lambda x: x / multiply
+    return None
+
+
+def _words(items: list[_checks.Checked] | None,
+           convs: list[Any] | None) -> tuple[Any, ...] | None:
+    """Plain data (picklable) for the checks of the blocks of lazy data."""
+    if items is None:
+        return None
+    out = []
+    for i, c in enumerate(items):
+        conv = convs[i] if convs is not None else None
+        out.append((c.label, c.given_unit,
+                    conv.divide if conv is not None else 1.0,
+                    conv.multiply if conv is not None else 1.0))
+    return tuple(out)
 
 
 def _container(values: list[Any]) -> str:
@@ -355,8 +389,8 @@ def _xarray_operand(value: Any, q: Quantity, ptf: PTF,
 
 
 def _run_xarray(ptf: PTF, values: list[Any], check: str,
-                items: list[_checks.Checked] | None = None
-                ) -> tuple[Any, ...]:
+                items: list[_checks.Checked] | None = None,
+                words: tuple[Any, ...] | None = None) -> tuple[Any, ...]:
     import xarray as xr
 
     coords: dict[str, Any] = {}
@@ -372,13 +406,15 @@ def _run_xarray(ptf: PTF, values: list[Any], check: str,
         _checks.run_checks(ptf, [getattr(v, "values", v) for v in values],
                            check, items, stacklevel=5)
     return _as_tuple(xr.apply_ufunc(
-        functools.partial(apply_block, ptf.name, check if lazy else "off"),
+        functools.partial(apply_block, ptf.name, check if lazy else "off",
+                          words),
         *values, dask="parallelized",
         output_core_dims=[[] for _ in ptf.outputs],
         output_dtypes=[np.float64] * ptf.nout, keep_attrs="drop"))
 
 
-def _run_dask(ptf: PTF, values: list[Any], check: str) -> tuple[Any, ...]:
+def _run_dask(ptf: PTF, values: list[Any], check: str,
+              words: tuple[Any, ...] | None = None) -> tuple[Any, ...]:
     da: Any = importlib.import_module("dask.array")
 
     signature = (",".join(["()"] * ptf.nin) + "->"
@@ -390,7 +426,8 @@ def _run_dask(ptf: PTF, values: list[Any], check: str) -> tuple[Any, ...]:
         v if isinstance(v, da.Array) else da.asarray(np.asarray(v))
         for v in values])
     return _as_tuple(da.apply_gufunc(
-        functools.partial(apply_block, ptf.name, check), signature, *arrays,
+        functools.partial(apply_block, ptf.name, check, words), signature,
+        *arrays,
         output_dtypes=dtypes, vectorize=False))
 
 
@@ -779,13 +816,14 @@ def estimate(ptf: str | np.ufunc | PTF, /, *args: Any,
         return Result(spec, _finish(spec, out, units_out, convs), units_out,
                       tuple(binding.notes()))
     values = [_convert_input(b, entry) for b in binding.inputs]
-    items = _items(entry, binding.inputs, [
-        _input_conversion(b, entry) if b.derive is None else None
-        for b in binding.inputs])
+    in_convs = [_input_conversion(b, entry) if b.derive is None else None
+                for b in binding.inputs]
+    items = _items(entry, binding.inputs, in_convs)
+    words = _words(items, in_convs)
     if kind == "xarray":
-        out = _run_xarray(entry, values, check, items)
+        out = _run_xarray(entry, values, check, items, words)
     elif kind == "dask":
-        out = _run_dask(entry, values, check)
+        out = _run_dask(entry, values, check, words)
     elif kind == "pandas":
         out = _run_pandas(entry, values, check, threads, items)
     elif kind == "masked":

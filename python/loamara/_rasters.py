@@ -354,7 +354,8 @@ def open_inputs(paths: Sequence[Path], chunks: int | None = None
     parts: list[tuple[Path, Any]] = []
     try:
         for path in paths:
-            parts.append((path, _open_one(path, side)))
+            # Absolute paths: the workers of a cluster have their own cwd.
+            parts.append((path, _open_one(path.absolute(), side)))
         _check_parts(parts)
         # Variables on one grid: nothing to align; differing attributes of
         # the grid-mapping coordinate (the same CRS written by two
@@ -777,8 +778,14 @@ _ADDRESS = re.compile(r"^([a-z][a-z0-9+.-]*://)?[^\s/:]+(:\d+)$|"
 
 def _connect(address: str) -> Any:
     distributed = _need("distributed", "a dask cluster")
+    if address.startswith("inproc://") and address.split("/")[-2:-1] != [
+            str(os.getpid())]:
+        raise RunError(f"cannot reach the dask cluster at {address}: an "
+                       "inproc:// address belongs to the process that "
+                       "started the cluster; give its tcp:// address")
     try:
-        return distributed.Client(address, set_as_default=False)
+        return distributed.Client(address, set_as_default=False,
+                                  timeout=30)
     except Exception as exc:
         raise RunError(f"cannot reach the dask cluster at {address}: "
                        f"{_reason(exc)}") from None
@@ -965,5 +972,7 @@ def _write(data: Any, target: Path, kind: str, progress: bool,
 
 def _describe(exc: BaseException) -> str:
     name = type(exc).__name__
+    if name == "RangeError":  # every problem of the data, as worded
+        return str(exc)
     text = _reason(exc)
     return text if name in ("RangeError", "RunError") else f"{name}: {text}"

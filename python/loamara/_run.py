@@ -67,6 +67,7 @@ class RunOptions:
     scheduler: str | None = None
     threads: int | None = None
     ptfs: Sequence[str] | None = None
+    raster_chunk: int | None = None
 
 
 def cli_text(message: str) -> str:
@@ -268,7 +269,12 @@ class _Warnings:
                     print("loamara: warning: " + cli_text(str(w.message)),
                           file=sys.stderr)
                 self.seen[key] += 1
-            else:
+            elif not issubclass(w.category, (DeprecationWarning,
+                                             PendingDeprecationWarning,
+                                             ImportWarning,
+                                             ResourceWarning)):
+                # What Python shows by default (libraries' deprecation
+                # notices are not the user's business).
                 warnings.showwarning(w.message, w.category, w.filename,
                                      w.lineno)
 
@@ -395,6 +401,100 @@ class EnsembleJob(Job):
         return ([members[..., i] for i in range(members.shape[-1])]
                 + [np.asarray(e.stats[s], dtype=np.float64)
                    for s in STATISTICS])
+
+
+def _raster_warnings() -> Any:
+    """Collects the plausibility warnings of a raster run (blocks are
+    checked as they are computed, on any thread) and prints each once."""
+    notes = _Warnings()
+
+    @contextlib.contextmanager
+    def collect() -> Iterator[None]:
+        try:
+            with warnings.catch_warnings(record=True) as records:
+                warnings.simplefilter("always")
+                yield
+        finally:
+            # Outside the recording: a warning shown here is not recorded
+            # again into the list being read.
+            notes.add(records)
+    return collect()
+
+
+def run_raster(ptf: PTF, sources: Sequence[Path], target: Path,
+               opts: RunOptions) -> str:
+    """Evaluates ``ptf`` on every cell of the rasters ``sources`` (their
+    variables bound to inputs by name, --map or preset, units from their
+    attributes) and writes the outputs to the raster ``target``; lazily,
+    block by block.  Returns a description of what was written."""
+    from . import _rasters
+
+    _check_raster_paths(sources, target)
+    ds = _rasters.open_inputs(list(sources), opts.raster_chunk)
+    binding = bind_columns(ptf, [str(v) for v in ds.data_vars], opts,
+                           ", ".join(map(str, sources)))
+    chosen, _, units_out = output_columns(ptf, binding, opts, [], "")
+    try:
+        r = estimate(ptf.name, data=ds, mapping=opts.mapping,
+                     units=opts.units, preset=opts.preset,
+                     out_units=opts.out_units, check=opts.check)
+    except (TypeError, ValueError) as exc:
+        raise RunError(cli_text(str(exc))) from None
+    names = ptf.output_names
+    outputs = {f"{opts.prefix}{names[j]}": r[names[j]] for j in chosen}
+    _write_raster(ds, outputs, target, opts)
+    return (f"{len(outputs)} output{'s' * (len(outputs) != 1)} on a "
+            + " x ".join(str(n) for n in next(iter(outputs.values())).shape)
+            + " grid")
+
+
+def run_raster_ensemble(kind: str, sources: Sequence[Path], target: Path,
+                        opts: RunOptions) -> str:
+    """The ensemble of ``kind`` on every cell of the rasters ``sources``:
+    one map per function and one per statistic."""
+    from . import _rasters
+    from .ensemble import STATISTICS, ensemble
+
+    _check_raster_paths(sources, target)
+    ds = _rasters.open_inputs(list(sources), opts.raster_chunk)
+    try:
+        e = ensemble(kind, ds, units=opts.units or None, preset=opts.preset,
+                     check=opts.check, ptfs=opts.ptfs,
+                     names={c: n for n, c in opts.mapping.items()})
+    except (TypeError, ValueError) as exc:
+        raise RunError(cli_text(str(exc))) from None
+    outputs = {f"{opts.prefix}{kind}_{m}": e.members.sel(ptf=m, drop=True)
+               for m in e.names}
+    for st in STATISTICS:
+        outputs[f"{opts.prefix}{kind}_{st}"] = e.stats[st]
+    _write_raster(ds, outputs, target, opts)
+    return f"{len(e.names)} functions and {len(STATISTICS)} statistics"
+
+
+def _write_raster(ds: Any, outputs: dict[str, Any], target: Path,
+                  opts: RunOptions) -> None:
+    from . import _rasters
+
+    try:
+        with _raster_warnings():
+            _rasters.write_outputs(_rasters.output_dataset(ds, outputs),
+                                   target, progress=opts.progress,
+                                   scheduler=opts.scheduler)
+    except RunError as exc:
+        raise RunError(cli_text(str(exc))) from None
+
+
+def _check_raster_paths(sources: Sequence[Path], target: Path) -> None:
+    from . import _rasters
+
+    if not _rasters.is_raster(target):
+        raise RunError(f"cannot write a raster to {target}: use .nc, .zarr "
+                       "or .tif")
+    tables = [s for s in sources if not _rasters.is_raster(s)]
+    if tables:
+        raise RunError("rasters and tables cannot be mixed: "
+                       + ", ".join(map(str, tables))
+                       + " is not a raster (.nc, .zarr, .tif)")
 
 
 def run_table(ptf: PTF, source: Path, target: Path, opts: RunOptions) -> int:

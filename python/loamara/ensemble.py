@@ -145,7 +145,9 @@ def ensemble(target: str, data: Any = None, *,
     base = get_preset(preset) if preset is not None else None
     have, given = _given_preset(data, inputs, units, base, names)
     found = applicable({k: v.unit or None for k, v in
-                        given.variables.items()}, target=target, ptfs=ptfs)
+                        given.variables.items()}, target=target, ptfs=ptfs,
+                       kinds_of_names={k: v.kind for k, v in
+                                       given.variables.items()})
     cands = found.get(target, [])
     if not cands:
         raise ValueError(
