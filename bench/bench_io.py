@@ -20,8 +20,15 @@ depend on that work; the CPU time does much less, and the last ratio
 column spreads it over all cores (what the ratio would be on cores of its
 own, with perfect parallelism).
 
+--csv: a table of --rows soils (sand and clay as mass fractions, organic
+matter in percent) goes through `loamara run saxton2006 soils.csv -o
+out.csv` (a subprocess, as a user runs it), against the same job written by
+hand with pandas: `pandas.read_csv`, the ufunc, `DataFrame.to_csv`, timed
+in the same run, median of --repeat.
+
 Usage: python bench/bench_io.py --raster [--size 4000] [--repeat 5]
        [--chunks 1024] [--dir DIR]
+       python bench/bench_io.py --csv [--rows 1000000] [--repeat 5]
 """
 from __future__ import annotations
 
@@ -269,6 +276,63 @@ def raster(args: argparse.Namespace) -> None:
 
 
 # ---------------------------------------------------------------------------
+# CSV part
+
+HAND_WRITTEN = """
+import sys
+import pandas as pd
+import _loamara
+d = pd.read_csv(sys.argv[1])
+outs = _loamara.calc_ptf_saxton2006(d["sand"].to_numpy(),
+                                    d["clay"].to_numpy(), d["om"].to_numpy())
+for name, o in zip(["theta_1500", "theta_33", "theta_s", "aw", "psi_e", "a",
+                    "b", "lam", "ksat", "rho_n"], outs):
+    d[name] = o
+d.to_csv(sys.argv[2], index=False)
+"""
+
+
+def csv_table(args: argparse.Namespace) -> None:
+    rng = np.random.default_rng(0)
+    n = args.rows
+    with tempfile.TemporaryDirectory(dir=args.dir) as tmp:
+        src = Path(tmp) / "soils.csv"
+        sand = rng.uniform(0.1, 0.8, n).round(4)
+        clay = (rng.uniform(0.05, 0.6, n) * (1 - sand)).round(4)
+        om = rng.uniform(0.5, 5.0, n).round(3)
+        with open(src, "w") as f:
+            f.write("id,sand,clay,om\n")
+            np.savetxt(f, np.column_stack([np.arange(n), sand, clay, om]),
+                       fmt=["%d", "%.4f", "%.4f", "%.3f"], delimiter=",")
+        runs = {
+            "loamara run": [sys.executable, "-m", "loamara", "run",
+                            "saxton2006", str(src), "-o",
+                            str(Path(tmp) / "out.csv")],
+            "pandas by hand": [sys.executable, "-c", HAND_WRITTEN, str(src),
+                               str(Path(tmp) / "hand.csv")],
+        }
+        times: dict[str, list[float]] = {k: [] for k in runs}
+        for _ in range(args.repeat):
+            for name, cmd in runs.items():
+                t0 = time.perf_counter()
+                subprocess.run(cmd, check=True, capture_output=True)
+                times[name].append(time.perf_counter() - t0)
+        med = {k: statistics.median(v) for k, v in times.items()}
+        print(f"CSV, {n} rows, `loamara run saxton2006` against pandas "
+              f"read_csv + ufunc + to_csv written by hand (median of "
+              f"{args.repeat}; {platform.python_version()}, "
+              f"{os.cpu_count()} cores):\n")
+        print("| pipeline | s | rows/s | x pandas by hand |")
+        print("|---|---|---|---|")
+        for k, v in med.items():
+            print(f"| {k} | {v:.2f} | {n / v:,.0f} | "
+                  f"{med['pandas by hand'] / v:.2f} |")
+        spread = {k: (min(v), max(v)) for k, v in times.items()}
+        print("\nrange over the repetitions: " + "; ".join(
+            f"{k} {a:.2f}-{b:.2f} s" for k, (a, b) in spread.items()))
+
+
+# ---------------------------------------------------------------------------
 
 
 def main(argv: list[str] | None = None) -> int:
@@ -276,6 +340,11 @@ def main(argv: list[str] | None = None) -> int:
     ap.add_argument("--raster", action="store_true",
                     help="the raster path: GeoTIFF layers -> NetCDF and "
                     "GeoTIFF, against the bare ufunc")
+    ap.add_argument("--csv", action="store_true",
+                    help="the table path: loamara run on a CSV file "
+                    "against pandas by hand")
+    ap.add_argument("--rows", type=int, default=1_000_000,
+                    help="rows of the CSV table (default 10**6)")
     ap.add_argument("--size", type=int, default=4000,
                     help="cells per side of the raster (default 4000)")
     ap.add_argument("--repeat", type=int, default=5)
@@ -290,10 +359,12 @@ def main(argv: list[str] | None = None) -> int:
     if args.measure:
         measure(args)
         return 0
+    if args.csv:
+        csv_table(args)
     if args.raster:
         raster(args)
-        return 0
-    ap.error("choose what to measure: --raster")
+    if not (args.csv or args.raster):
+        ap.error("choose what to measure: --csv, --raster")
     return 2
 
 
