@@ -221,6 +221,14 @@ def cmd_demo(args: argparse.Namespace) -> int:
 
     if args.plots is not None:
         write_plots(Path(args.plots))
+    if args.layers is not None:
+        from ._demo import write_layers
+        try:
+            paths = write_layers(Path(args.layers))
+        except ImportError as exc:
+            raise RunError(str(exc)) from None
+        print("SoilGrids-like layers written: "
+              + " ".join(str(p) for p in paths), file=sys.stderr)
     sys.stdout.write(demo_text())
     return 0
 
@@ -368,6 +376,11 @@ def build_parser() -> argparse.ArgumentParser:
                    help="also write curves.png (the loam's retention and "
                    "conductivity curves) and triangle.png (the samples in "
                    "the texture triangle) into DIR (needs matplotlib)")
+    p.add_argument("--layers", metavar="DIR",
+                   help="also write SoilGrids-like GeoTIFF layers of a "
+                   "made-up region (sand, silt, clay, soc, bdod, 0-5 cm) "
+                   "into DIR, for trying the raster commands (needs "
+                   "rioxarray)")
     p.set_defaults(func=cmd_demo)
 
     _plotcli.add_parser(sub)

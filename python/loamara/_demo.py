@@ -237,3 +237,50 @@ def write_plots(directory: Path) -> None:
         if created:
             directory.rmdir()
         raise
+
+
+# SoilGrids 2.0 layers of the demo: name, unit, range of the stored
+# integers.  Sand, silt and clay are made to add up to 1000 g/kg.
+_LAYERS = {"soc": ("dg/kg", 40, 450), "bdod": ("cg/cm³", 110, 165)}
+
+
+def write_layers(directory: Any, size: tuple[int, int] = (120, 160)) -> list[Any]:
+    """Writes SoilGrids-like GeoTIFF layers (0-5 cm, mean) of a made-up
+    region into ``directory``: sand, silt and clay in g/kg, organic carbon
+    in dg/kg and bulk density in cg/cm³, int16 with nodata -32768 (a lake
+    in one corner), EPSG:4326 at 250 m-like spacing, each band with its
+    ``units``.  Returns the paths.  Needs rioxarray."""
+    from pathlib import Path
+
+    try:
+        import rioxarray  # noqa: F401
+        import xarray as xr
+    except ImportError:
+        raise ImportError("demo layers need rioxarray: pip install "
+                          "'loamara[raster]'") from None
+    out = Path(directory)
+    out.mkdir(parents=True, exist_ok=True)
+    ny, nx = size
+    y = 48.0 - (np.arange(ny) + 0.5) * 0.0025
+    x = 11.0 + (np.arange(nx) + 0.5) * 0.0025
+    yy, xx = np.meshgrid(np.linspace(0, 1, ny), np.linspace(0, 1, nx),
+                         indexing="ij")
+    # Smooth fields: sandy in the west, clayey in the south-east.
+    sand = 700 - 450 * xx + 60 * np.sin(7 * yy)
+    clay = 80 + 320 * xx * yy + 30 * np.cos(5 * xx)
+    fields = {"sand": sand, "clay": clay, "silt": 1000 - sand - clay}
+    units = {"sand": "g/kg", "silt": "g/kg", "clay": "g/kg"}
+    for name, (unit, lo, hi) in _LAYERS.items():
+        fields[name] = lo + (hi - lo) * (0.5 + 0.5 * np.sin(3 * xx + 2 * yy))
+        units[name] = unit
+    lake = (yy > 0.8) & (xx < 0.15)
+    paths = []
+    for name, values in fields.items():
+        data = np.where(lake, -32768, np.round(values)).astype(np.int16)
+        da = xr.DataArray(data, dims=("y", "x"), coords={"y": y, "x": x},
+                          attrs={"units": units[name]})
+        da = da.rio.write_crs("EPSG:4326").rio.write_nodata(-32768)
+        path = out / f"{name}_0-5cm_mean.tif"
+        da.rio.to_raster(path, tags={"units": units[name]})
+        paths.append(path)
+    return paths

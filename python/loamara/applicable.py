@@ -93,10 +93,23 @@ class Candidate:
                 continue
             if b.note:
                 lines.append(b.note)
+                work = b.work_unit or b.q.unit
+                lines += ["  " + _source_text(src.label, src.unit, work)
+                          for src in b.sources if src.unit]
                 continue
             s = b.source
             lines.append(_unit_text(b.q, s.label, s.unit))
         return lines
+
+
+def _source_text(label: str, unit: str, work: str) -> str:
+    try:
+        from .units import conversion
+        c = conversion(unit, work)
+    except Exception as exc:  # no pint, or units that do not convert
+        return f"{label}: {unit} -> {work} ({exc})"
+    return f"{label}: {unit} -> {work}" + (
+        f" ({c.description})" if not c.identity else "")
 
 
 def _unit_text(q: Quantity, label: str, unit: str | None) -> str:

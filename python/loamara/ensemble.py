@@ -215,6 +215,21 @@ def _physical(kind: str) -> Any:
     return outside
 
 
+def _statistics(stack: np.ndarray, outside: Any) -> tuple[np.ndarray, ...]:
+    """The statistics over the last axis (the functions), in the order of
+    STATISTICS; NaN members are skipped, and a sample without any value
+    gets NaN (and counts of 0) without a warning."""
+    with warnings.catch_warnings(), np.errstate(all="ignore"):
+        warnings.simplefilter("ignore", RuntimeWarning)
+        n = np.sum(~np.isnan(stack), axis=-1)
+        std = (np.nanstd(stack, axis=-1, ddof=1) if stack.shape[-1] >= 2
+               else np.full(stack.shape[:-1], np.nan))
+        return (np.nanmean(stack, axis=-1), np.nanmedian(stack, axis=-1),
+                np.nanmin(stack, axis=-1), np.nanmax(stack, axis=-1),
+                np.where(n >= 2, std, np.nan), n.astype(np.float64),
+                np.sum(outside(stack), axis=-1).astype(np.float64))
+
+
 def _gather(values: list[Any], names: list[str], kind: str,
             outside: Any) -> tuple[Any, dict[str, Any]]:
     import sys
@@ -227,19 +242,19 @@ def _gather(values: list[Any], names: list[str], kind: str,
         members = members.assign_coords(ptf=names)
         if getattr(members, "chunks", None):
             members = members.chunk({"ptf": -1})
-        with warnings.catch_warnings():
-            warnings.simplefilter("ignore", RuntimeWarning)
-            stats = {"mean": members.mean("ptf", skipna=True),
-                     "median": members.median("ptf", skipna=True),
-                     "min": members.min("ptf", skipna=True),
-                     "max": members.max("ptf", skipna=True),
-                     "std": members.std("ptf", skipna=True, ddof=1),
-                     "n": members.notnull().sum("ptf"),
-                     "n_outside": outside(members).sum("ptf")}
+        # All statistics of a block in one pass, lazily for dask data.
+        results = xr.apply_ufunc(
+            lambda a: _statistics(a, outside), members,
+            input_core_dims=[["ptf"]],
+            output_core_dims=[[] for _ in STATISTICS],
+            dask="parallelized",
+            output_dtypes=[np.float64] * len(STATISTICS))
         unit = members.attrs.get("units")
-        for k, v in stats.items():
+        stats = {}
+        for k, v in zip(STATISTICS, results):
             v.attrs = ({"units": unit} if unit and not k.startswith("n")
                        else {})
+            stats[k] = v.rename(f"{kind}_{k}")
         return members, stats
     pd: Any = sys.modules.get("pandas")
     index = next((v.index for v in values if pd is not None
@@ -247,17 +262,7 @@ def _gather(values: list[Any], names: list[str], kind: str,
     arrays = [np.asarray(v, dtype=np.float64) for v in values]
     shape = np.broadcast_shapes(*(a.shape for a in arrays))
     stack = np.stack([np.broadcast_to(a, shape) for a in arrays], axis=-1)
-    with warnings.catch_warnings():
-        warnings.simplefilter("ignore", RuntimeWarning)
-        n = np.sum(~np.isnan(stack), axis=-1)
-        stats = {"mean": np.nanmean(stack, axis=-1),
-                 "median": np.nanmedian(stack, axis=-1),
-                 "min": np.nanmin(stack, axis=-1),
-                 "max": np.nanmax(stack, axis=-1),
-                 "std": np.where(n >= 2, np.nanstd(stack, axis=-1, ddof=1)
-                                 if stack.shape[-1] >= 2 else np.nan, np.nan),
-                 "n": n,
-                 "n_outside": np.sum(outside(stack), axis=-1)}
+    stats = dict(zip(STATISTICS, _statistics(stack, outside)))
     if index is not None and stack.ndim == 2:
         members = pd.DataFrame(stack, index=index, columns=names)
         stats = {k: pd.Series(v, index=index, name=k)
