@@ -550,3 +550,19 @@ def test_a_unit_mistake_stops_a_raster_run(inputs, tmp_path):
     assert res.returncode == 1
     assert "--units sand_0-5cm_mean=g/kg" in res.stderr
     assert "Traceback" not in res.stderr and listing(tmp_path) == []
+
+
+def test_demo_layers_go_through_the_readme_commands(tmp_path):
+    res = cli("demo", "--layers", tmp_path / "layers")
+    assert res.returncode == 0, res.stderr
+    tifs = sorted((tmp_path / "layers").glob("*.tif"))
+    assert [p.name.split("_")[0] for p in tifs] == ["bdod", "clay", "sand",
+                                                     "silt", "soc"]
+    res = cli("ensemble", "theta_1500", *tifs, "--preset", "soilgrids",
+              "-o", tmp_path / "e.tif")
+    assert res.returncode == 0 and "Warning" not in res.stderr, res.stderr
+    with rasterio.open(tmp_path / "e.tif") as src:
+        names = list(src.descriptions)
+        mean = src.read(names.index("theta_1500_mean") + 1)
+        assert src.units[names.index("theta_1500_mean")] == "cm^3/cm^3"
+    assert np.isnan(mean).any() and (mean[~np.isnan(mean)] > 0).all()
