@@ -25,6 +25,26 @@
 // and Hornberger 1978 is the only one: uint32).  eval is a pure function:
 // no state, no allocation, no locks, no interpreter calls, no error.
 //
+// Staged kernels.  A formula that is a chain of C-library calls and
+// arithmetic (log10, then a quotient, then exp) may instead be written as
+// stages, each one part of the chain:
+//
+//     struct FerrerJuliaSaxton {
+//         static constexpr int nin = 2, nout = 1;
+//         static constexpr int nstages = 3, ncarry = 3;
+//         template <int S>
+//         static inline void stage(const double* x, double* c, double* y);
+//     };
+//
+// Stage 0 reads the inputs x[0..nin-1]; the last stage writes the outputs
+// y[0..nout-1]; each stage reads and writes the values c[0..ncarry-1] that
+// one stage hands to the next (x is read by no other stage, y written by
+// no other).  One element is stage 0, stage 1, ... in order, which is the
+// formula's own sequence of operations: the strided loop evaluates every
+// element so.  The contiguous loop, when the elements are independent, runs
+// each stage over a strip of elements before the next one starts (see
+// staged_strips below).
+//
 // The family file then makes the row's two loops with
 //
 //     PTF_LOOPS(calc_ptf_saxton2006, 3, 10, Saxton2006)
@@ -121,13 +141,40 @@ struct kernel_input<K, std::void_t<typename K::in_type>> {
     using type = typename K::in_type;
 };
 
+// True for a staged kernel (see above).
+template <class K, class = void>
+struct kernel_staged : std::false_type {};
+template <class K>
+struct kernel_staged<K, std::void_t<decltype(K::nstages)>> : std::true_type {
+    static_assert(K::nstages >= 2 && K::ncarry >= 1,
+                  "a staged kernel has two or more stages and carries a value");
+    static_assert(std::is_same<typename kernel_input<K>::type, double>::value,
+                  "a staged kernel reads float64 inputs");
+};
+
+// One element of a staged kernel: its stages S, S + 1, ... in order.
+template <class K, int S = 0>
+PTF_ALWAYS_INLINE void eval_stages(const double* x, double* c, double* y) {
+    K::template stage<S>(x, c, y);
+    if constexpr (S + 1 < K::nstages) {
+        eval_stages<K, S + 1>(x, c, y);
+    }
+}
+
 // Per-call state of a kernel, if it declares one (see above).
 template <class K, class = void>
 struct kernel_call {
     struct none {};
     static none begin() { return none{}; }
     template <class In>
-    static inline void eval(const In* x, double* y, none) { K::eval(x, y); }
+    static inline void eval(const In* x, double* y, none) {
+        if constexpr (kernel_staged<K>::value) {
+            double c[K::ncarry];
+            eval_stages<K>(x, c, y);
+        } else {
+            K::eval(x, y);
+        }
+    }
 };
 template <class K>
 struct kernel_call<K, std::void_t<typename K::call_state>> {
@@ -256,6 +303,86 @@ int strided_loop(PyArrayMethod_Context*, char* const data[],
     return 0;
 }
 
+// Strip form of a staged kernel.  The elements of a strip are taken stage
+// by stage: stage 0 for all of them, then stage 1 for all, and so on, with
+// the carried values in a local array per value.  A stage that calls the C
+// library then makes a strip of independent calls in a row, which the
+// processor overlaps, instead of waiting for one element's log10 before its
+// quotient and for the quotient before its exp; a stage of arithmetic only
+// is vectorised across the strip, its loads and stores of whole vectors
+// included.  Within a strip every input of every element is read (stage 0)
+// before any output is written (last stage), so in-place use gives the
+// element form's results.  Only called for independent elements.
+//
+// The strip is 128 elements unless the kernel sets `strip`: long enough
+// for the calls of a stage to overlap, short enough for the carried values
+// to stay in the first-level cache (1 KiB each).  A kernel with many input
+// and output streams and few calls does better with short strips, whose
+// bursts of memory traffic the processor still overlaps with the calls of
+// the neighbouring stages (the figures are at the kernels).
+template <class K, class = void>
+struct kernel_strip {
+    static constexpr npy_intp value = 128;
+};
+template <class K>
+struct kernel_strip<K, std::void_t<decltype(K::strip)>> {
+    static constexpr npy_intp value = K::strip;
+};
+
+template <class K, int S>
+PTF_ALWAYS_INLINE void strip_stage(const double* const* ip,
+                                   double* const* op,
+                                   double (*carry)[kernel_strip<K>::value],
+                                   npy_intp base, npy_intp m) {
+PTF_INDEPENDENT_ITERATIONS
+    for (npy_intp i = 0; i < m; ++i) {
+        double x[K::nin];
+        double c[K::ncarry] = {};  // a value set by a later stage: stored as 0
+        double y[K::nout];
+        if constexpr (S == 0) {
+            for (int k = 0; k < K::nin; ++k) {
+                x[k] = ip[k][base + i];
+            }
+        } else {
+            for (int k = 0; k < K::ncarry; ++k) {
+                c[k] = carry[k][i];
+            }
+        }
+        K::template stage<S>(x, c, y);
+        if constexpr (S + 1 < K::nstages) {
+            for (int k = 0; k < K::ncarry; ++k) {
+                carry[k][i] = c[k];
+            }
+        } else {
+            for (int j = 0; j < K::nout; ++j) {
+                op[j][base + i] = y[j];
+            }
+        }
+    }
+}
+
+template <class K, int S = 0>
+PTF_ALWAYS_INLINE void strip_stages(const double* const* ip,
+                                    double* const* op,
+                                    double (*carry)[kernel_strip<K>::value],
+                                    npy_intp base, npy_intp m) {
+    strip_stage<K, S>(ip, op, carry, base, m);
+    if constexpr (S + 1 < K::nstages) {
+        strip_stages<K, S + 1>(ip, op, carry, base, m);
+    }
+}
+
+template <class K>
+PTF_ALWAYS_INLINE void staged_strips(const double* const* ip,
+                                     double* const* op, npy_intp n) {
+    constexpr npy_intp strip = kernel_strip<K>::value;
+    double carry[K::ncarry][strip];
+    for (npy_intp base = 0; base < n; base += strip) {
+        const npy_intp m = n - base < strip ? n - base : strip;
+        strip_stages<K>(ip, op, carry, base, m);
+    }
+}
+
 // Contiguous loop: every operand is packed, element i of operand k is the
 // i-th value of the array at data[k].  Same per-element operations as the
 // strided loop; when the elements are independent (always, for NumPy's
@@ -285,9 +412,13 @@ PTF_ALWAYS_INLINE int contiguous_loop(
         packed[nin + j] = static_cast<npy_intp>(sizeof(double));
     }
     if (elements_independent<In>(data, packed, nin, nout, n)) {
+        if constexpr (kernel_staged<K>::value) {
+            staged_strips<K>(ip, op, n);
+        } else {
 PTF_INDEPENDENT_ITERATIONS
-        for (npy_intp i = 0; i < n; ++i) {
-            eval_element<K>(ip, op, i, state);
+            for (npy_intp i = 0; i < n; ++i) {
+                eval_element<K>(ip, op, i, state);
+            }
         }
     } else {
         for (npy_intp i = 0; i < n; ++i) {

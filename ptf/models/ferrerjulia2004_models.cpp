@@ -22,19 +22,36 @@ struct CampbellShiozawa {
 // Saxton et al.: Ks = 10 exp(1.01 - 0.0755 sand + q / d) with
 // q = 0.03671 sand - 3.895 - 0.1103 clay + 0.00087546 clay^2 and
 // d = 0.33 - 0.000751 sand + 0.176 log10(clay).  Inputs: sand, clay.
+//
+// Written in three stages, log10(clay), the arithmetic up to the exponent,
+// exp, so that the contiguous loop runs each stage over a strip of
+// elements: one element is a dependent chain log10 -> quotient -> exp, and
+// taken element by element the calls of successive elements did not
+// overlap.  The operations and their order are those of the formula;
+// carried: c0 sand, c1 clay, c2 log10(clay), then c0 the exponent.
 struct Saxton {
     static constexpr int nin = 2, nout = 1;
-    static inline void eval(const double* x, double* y) {
-        const double sand = x[0], clay = x[1];
-        double q = sand * 0.03671;
-        q = q - 3.895;
-        q = q - clay * 0.1103;
-        q = q + (clay * clay) * 0.00087546;
-        double d = 0.33 - sand * 0.000751;
-        d = std::log10(clay) * 0.176 + d;
-        double e = 1.01 - sand * 0.0755;
-        e = e + q / d;
-        y[0] = std::exp(e) * 10;
+    static constexpr int nstages = 3, ncarry = 3;
+    template <int S>
+    static inline void stage(const double* x, double* c, double* y) {
+        if constexpr (S == 0) {
+            c[0] = x[0];
+            c[1] = x[1];
+            c[2] = std::log10(x[1]);
+        } else if constexpr (S == 1) {
+            const double sand = c[0], clay = c[1];
+            double q = sand * 0.03671;
+            q = q - 3.895;
+            q = q - clay * 0.1103;
+            q = q + (clay * clay) * 0.00087546;
+            double d = 0.33 - sand * 0.000751;
+            d = c[2] * 0.176 + d;
+            double e = 1.01 - sand * 0.0755;
+            e = e + q / d;
+            c[0] = e;
+        } else {
+            y[0] = std::exp(c[0]) * 10;
+        }
     }
 };
 
