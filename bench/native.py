@@ -8,7 +8,9 @@ arithmetic and the same optimisation level) and loaded through ctypes:
   the least arithmetic that touches every element of every stream (the sum
   of the inputs, stored to every output).  Like the module's contiguous
   loops it is compiled for AVX-512, AVX2 and baseline x86-64, the best one
-  chosen at load time.  It is the memory term of a ufunc with the same
+  chosen at load time, and asks for each cache line of every array as far
+  ahead as they do (kPrefetchBlock and kPrefetchAhead, read from
+  module/ptf_registry.h).  It is the memory term of a ufunc with the same
   numbers of inputs and outputs: the time below which no loop over these
   arrays goes.
 * loop_exp, loop_log, loop_log10, loop_pow: call the C library's function on
@@ -30,6 +32,7 @@ import numpy as np
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 CMAKELISTS = os.path.join(HERE, os.pardir, "CMakeLists.txt")
+REGISTRY = os.path.join(HERE, os.pardir, "module", "ptf_registry.h")
 
 # Compiled for the same instruction sets as the module's contiguous loops.
 CLONES = ('__attribute__((target_clones("avx512f", "avx2", "default")))'
@@ -76,19 +79,43 @@ def module_flags(path: str = CMAKELISTS) -> list[str]:
     return flags
 
 
-def stream_source(nin: int, nout: int) -> str:
-    total = " + ".join(f"x{k}[i]" for k in range(nin))
+def prefetch_constants(path: str = REGISTRY) -> tuple[int, int]:
+    """kPrefetchBlock and kPrefetchAhead of the module's loops."""
+    with open(path) as f:
+        text = f.read()
+    block, ahead = (int(re.search(rf"constexpr npy_intp {name} = (\d+);",
+                                  text).group(1))
+                    for name in ("kPrefetchBlock", "kPrefetchAhead"))
+    return block, ahead
+
+
+def stream_source(nin: int, nout: int, block: int, ahead: int) -> str:
+    def body(i, indent):
+        total = " + ".join(f"x{k}[{i}]" for k in range(nin))
+        return ([f"{indent}const double s = {total};"]
+                + [f"{indent}y{j}[{i}] = s;" for j in range(nout)])
+
     lines = [f"{CLONES}",
              f"void stream_{nin}_{nout}(double* const* in, double* const* out,"
              f" long n) {{"]
     lines += [f"    const double* restrict x{k} = in[{k}];" for k in range(nin)]
     lines += [f"    double* restrict y{j} = out[{j}];" for j in range(nout)]
-    # As in the module's contiguous loops, the hint that the iterations are
-    # independent: without it GCC gives up vectorising loops over many
-    # arrays (too many pairs to check for overlap at run time).
-    lines += ["#pragma GCC ivdep", "    for (long i = 0; i < n; ++i) {",
-              f"        const double s = {total};"]
-    lines += [f"        y{j}[i] = s;" for j in range(nout)]
+    # As in the module's contiguous loops: blocks that prefetch the lines
+    # `ahead` elements on, then the rest; and the hint that the iterations
+    # are independent, without which GCC gives up vectorising loops over
+    # many arrays (too many pairs to check for overlap at run time).
+    lines += ["    long i = 0;",
+              f"    for (; i + {ahead + block} <= n; i += {block}) {{"]
+    lines += [f"        __builtin_prefetch(x{k} + i + {ahead}, 0, 3);"
+              for k in range(nin)]
+    lines += [f"        __builtin_prefetch(y{j} + i + {ahead}, 1, 3);"
+              for j in range(nout)]
+    lines += ["#pragma GCC ivdep",
+              f"        for (long e = i; e < i + {block}; ++e) {{"]
+    lines += body("e", " " * 12)
+    lines += ["        }", "    }", "#pragma GCC ivdep",
+              "    for (; i < n; ++i) {"]
+    lines += body("i", " " * 8)
     lines += ["    }", "}", ""]
     return "\n".join(lines)
 
@@ -100,7 +127,8 @@ class Native:
         cc = cc or os.environ.get("CC", "cc")
         self.flags = module_flags()
         self.pairs = sorted(set(pairs))
-        src = LIBM_LOOPS + "\n".join(stream_source(i, o)
+        block, ahead = prefetch_constants()
+        src = LIBM_LOOPS + "\n".join(stream_source(i, o, block, ahead)
                                      for i, o in self.pairs)
         self._dir = tempfile.TemporaryDirectory(prefix="loamara-bench-")
         c_path = os.path.join(self._dir.name, "baselines.c")

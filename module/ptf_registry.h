@@ -97,6 +97,20 @@
 #define PTF_ALWAYS_INLINE inline
 #endif
 
+// Prefetch hints: load the cache line at p for reading or for writing.
+#if defined(__GNUC__) || defined(__clang__)
+#define PTF_PREFETCH_READ(p) __builtin_prefetch((p), 0, 3)
+#define PTF_PREFETCH_WRITE(p) __builtin_prefetch((p), 1, 3)
+#elif defined(_MSC_VER) && (defined(_M_X64) || defined(_M_IX86))
+#include <xmmintrin.h>
+#define PTF_PREFETCH_READ(p) \
+    _mm_prefetch(reinterpret_cast<const char*>(p), _MM_HINT_T0)
+#define PTF_PREFETCH_WRITE(p) PTF_PREFETCH_READ(p)
+#else
+#define PTF_PREFETCH_READ(p) ((void)(p))
+#define PTF_PREFETCH_WRITE(p) ((void)(p))
+#endif
+
 namespace ptf {
 
 // Operand type codes, turned into NumPy DType classes at registration.
@@ -303,6 +317,37 @@ int strided_loop(PyArrayMethod_Context*, char* const data[],
     return 0;
 }
 
+// Software prefetch of packed operands.  Measured at 10^7 elements on the
+// development machine, the processor's own prefetching did not keep a loop
+// with arithmetic between its loads and stores at the speed of a plain copy
+// (a C loop y = x * a + b: 1.40 ns per element against 1.13 for the copy;
+// Varallyai's meadow equations: 1.69 times a loop that streams the same six
+// arrays), and asking for each cache line kPrefetchAhead elements before it
+// is used brought both to the speed of memory (1.01 ns; 1.00 times).  The
+// hint changes no value and raises no flag; it is given once per cache
+// line of each operand (kPrefetchBlock elements) and only for lines inside
+// the arrays.  A staged kernel asks for the lines of the next strip while
+// it evaluates one, if they are at most kPrefetchBurst: a larger burst of
+// requests stalled the processor (Saxton 2006, 13 arrays in strips of 128:
+// 1.30 times its floor at 10^7 against 1.16 without).
+constexpr npy_intp kPrefetchBlock = 8;
+constexpr npy_intp kPrefetchAhead = 64;
+constexpr npy_intp kPrefetchBurst = 48;
+
+template <int N, class T>
+PTF_ALWAYS_INLINE void prefetch_read(const T* const* p, npy_intp i) {
+    for (int k = 0; k < N; ++k) {
+        PTF_PREFETCH_READ(p[k] + i);
+    }
+}
+
+template <int N>
+PTF_ALWAYS_INLINE void prefetch_write(double* const* p, npy_intp i) {
+    for (int k = 0; k < N; ++k) {
+        PTF_PREFETCH_WRITE(p[k] + i);
+    }
+}
+
 // Strip form of a staged kernel.  The elements of a strip are taken stage
 // by stage: stage 0 for all of them, then stage 1 for all, and so on, with
 // the carried values in a local array per value.  A stage that calls the C
@@ -379,6 +424,16 @@ PTF_ALWAYS_INLINE void staged_strips(const double* const* ip,
     double carry[K::ncarry][strip];
     for (npy_intp base = 0; base < n; base += strip) {
         const npy_intp m = n - base < strip ? n - base : strip;
+        // The lines of the next strip, while this one is evaluated, if
+        // they are few enough to be asked for at once.
+        if constexpr ((K::nin + K::nout) * (strip / kPrefetchBlock) <=
+                      kPrefetchBurst) {
+            const npy_intp end = base + 2 * strip < n ? base + 2 * strip : n;
+            for (npy_intp p = base + strip; p < end; p += kPrefetchBlock) {
+                prefetch_read<K::nin>(ip, p);
+                prefetch_write<K::nout>(op, p);
+            }
+        }
         strip_stages<K>(ip, op, carry, base, m);
     }
 }
@@ -415,8 +470,20 @@ PTF_ALWAYS_INLINE int contiguous_loop(
         if constexpr (kernel_staged<K>::value) {
             staged_strips<K>(ip, op, n);
         } else {
+            // Blocks of kPrefetchBlock elements, each asking for the lines
+            // kPrefetchAhead elements on, then the rest.
+            npy_intp i = 0;
+            for (; i + kPrefetchAhead + kPrefetchBlock <= n;
+                 i += kPrefetchBlock) {
+                prefetch_read<nin>(ip, i + kPrefetchAhead);
+                prefetch_write<nout>(op, i + kPrefetchAhead);
 PTF_INDEPENDENT_ITERATIONS
-            for (npy_intp i = 0; i < n; ++i) {
+                for (npy_intp e = i; e < i + kPrefetchBlock; ++e) {
+                    eval_element<K>(ip, op, e, state);
+                }
+            }
+PTF_INDEPENDENT_ITERATIONS
+            for (; i < n; ++i) {
                 eval_element<K>(ip, op, i, state);
             }
         }
