@@ -175,6 +175,29 @@ PTF_ALWAYS_INLINE void eval_stages(const double* x, double* c, double* y) {
     }
 }
 
+// A kernel y = exp(t) * a, whose exponent t is arithmetic on the inputs and
+// whose factor a is applied after exp, as a staged kernel of two stages:
+// the exponent (vectorised across a strip), then exp and the factor.
+// Formula declares nin, `static double exponent(const double* x)` and
+// `static constexpr double factor`.  Taken element by element, in the
+// prefetching blocks of the contiguous loop, the Ferrer-Julia kernels of
+// this form ran at 1.37 to 1.45 times the cost of their exp calls plus
+// their memory traffic at 10^5 elements, 1.20 to 1.24 at 10^6 and up to
+// 1.19 at 10^7; in strips at 1.08 to 1.13, 0.95 to 1.00 and 0.84 to 0.98.
+template <class Formula>
+struct ScaledExp {
+    static constexpr int nin = Formula::nin, nout = 1;
+    static constexpr int nstages = 2, ncarry = 1;
+    template <int S>
+    static inline void stage(const double* x, double* c, double* y) {
+        if constexpr (S == 0) {
+            c[0] = Formula::exponent(x);
+        } else {
+            y[0] = std::exp(c[0]) * Formula::factor;
+        }
+    }
+};
+
 // Per-call state of a kernel, if it declares one (see above).
 template <class K, class = void>
 struct kernel_call {

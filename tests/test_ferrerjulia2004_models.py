@@ -72,6 +72,16 @@ def test_saxton_zero_and_negative_clay():
     assert np.isnan(negative)
 
 
+@pytest.mark.parametrize("ufunc, reference", [
+    (CAMPBELL, lambda silt, clay: [
+        LIBM.exp(silt * -0.07 - clay * 0.167) * 54]),
+    (DANE, lambda clay: [LIBM.exp(clay * -0.144) * 303.84]),
+    (PUCKETT, lambda clay: [LIBM.exp(clay * -0.1975) * 156.96]),
+])
+def test_exponential_methods_on_edge_inputs(ufunc, reference):
+    assert_matches_reference(ufunc, reference)
+
+
 def test_campbell_shiozawa_matches_stepwise_reference():
     silt, clay = 33.0, 17.0
     assert_same_bits(call(CAMPBELL, silt, clay)[0],

@@ -10,12 +10,12 @@ namespace {
 // Campbell and Shiozawa: Ks = 54 exp(-0.07 silt - 0.167 clay).
 // Inputs: silt, clay.
 struct CampbellShiozawa {
-    static constexpr int nin = 2, nout = 1;
-    static inline void eval(const double* x, double* y) {
+    static constexpr int nin = 2;
+    static constexpr double factor = 54;
+    static double exponent(const double* x) {
         double t = x[0] * -0.07;
         t = t - x[1] * 0.167;
-        t = std::exp(t);
-        y[0] = t * 54;
+        return t;
     }
 };
 
@@ -57,20 +57,16 @@ struct Saxton {
 
 // Dane and Puckett: Ks = 303.84 exp(-0.144 clay).  Input: clay.
 struct DanePuckett {
-    static constexpr int nin = 1, nout = 1;
-    static inline void eval(const double* x, double* y) {
-        const double t = x[0] * -0.144;
-        y[0] = std::exp(t) * 303.84;
-    }
+    static constexpr int nin = 1;
+    static constexpr double factor = 303.84;
+    static double exponent(const double* x) { return x[0] * -0.144; }
 };
 
 // Puckett et al.: Ks = 156.96 exp(-0.1975 clay).  Input: clay.
 struct Puckett {
-    static constexpr int nin = 1, nout = 1;
-    static inline void eval(const double* x, double* y) {
-        const double t = x[0] * -0.1975;
-        y[0] = std::exp(t) * 156.96;
-    }
+    static constexpr int nin = 1;
+    static constexpr double factor = 156.96;
+    static double exponent(const double* x) { return x[0] * -0.1975; }
 };
 
 // Cosby et al. (1984): Ks = 10^(0.012 sand - 0.6 - 0.0064 clay) in inches
@@ -89,8 +85,10 @@ struct Cosby {
 
 }  // namespace
 
-PTF_LOOPS(calc_ptf_ferrerjulia2004_campbell_shiozawa, 2, 1, CampbellShiozawa)
+PTF_LOOPS(calc_ptf_ferrerjulia2004_campbell_shiozawa, 2, 1,
+          ptf::ScaledExp<CampbellShiozawa>)
 PTF_LOOPS(calc_ptf_ferrerjulia2004_saxton, 2, 1, Saxton)
-PTF_LOOPS(calc_ptf_ferrerjulia2004_dane_puckett, 1, 1, DanePuckett)
-PTF_LOOPS(calc_ptf_ferrerjulia2004_puckett, 1, 1, Puckett)
+PTF_LOOPS(calc_ptf_ferrerjulia2004_dane_puckett, 1, 1,
+          ptf::ScaledExp<DanePuckett>)
+PTF_LOOPS(calc_ptf_ferrerjulia2004_puckett, 1, 1, ptf::ScaledExp<Puckett>)
 PTF_LOOPS(calc_ptf_ferrerjulia2004_cosby, 2, 1, Cosby)
