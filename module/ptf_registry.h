@@ -81,19 +81,24 @@
 #include <type_traits>
 
 // Loop hints, spelled for each compiler: a loop whose iterations are
-// independent, and a helper that is always inlined into the loops.
+// independent, a loop not to be unrolled, and a helper that is always
+// inlined into the loops.
 #if defined(__clang__)
 #define PTF_INDEPENDENT_ITERATIONS \
     _Pragma("clang loop vectorize(assume_safety)")
+#define PTF_NOT_UNROLLED _Pragma("clang loop unroll(disable)")
 #define PTF_ALWAYS_INLINE [[gnu::always_inline]] inline
 #elif defined(__GNUC__)
 #define PTF_INDEPENDENT_ITERATIONS _Pragma("GCC ivdep")
+#define PTF_NOT_UNROLLED _Pragma("GCC unroll 1")
 #define PTF_ALWAYS_INLINE [[gnu::always_inline]] inline
 #elif defined(_MSC_VER)
 #define PTF_INDEPENDENT_ITERATIONS __pragma(loop(ivdep))
+#define PTF_NOT_UNROLLED
 #define PTF_ALWAYS_INLINE __forceinline
 #else
 #define PTF_INDEPENDENT_ITERATIONS
+#define PTF_NOT_UNROLLED
 #define PTF_ALWAYS_INLINE inline
 #endif
 
@@ -500,6 +505,8 @@ PTF_ALWAYS_INLINE int contiguous_loop(
                  i += kPrefetchBlock) {
                 prefetch_read<nin>(ip, i + kPrefetchAhead);
                 prefetch_write<nout>(op, i + kPrefetchAhead);
+                // Vectorised, not unrolled into scalar code.
+PTF_NOT_UNROLLED
 PTF_INDEPENDENT_ITERATIONS
                 for (npy_intp e = i; e < i + kPrefetchBlock; ++e) {
                     eval_element<K>(ip, op, e, state);
