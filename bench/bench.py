@@ -411,7 +411,7 @@ def plot(rows, sizes, path):
         Patch(color="tab:orange", label="ufunc calling exp/log/pow"),
         Line2D([], [], marker="|", color="black", linestyle="none",
                markersize=8, label="floor: stream loop + C-library calls"),
-    ], loc="lower right", fontsize=8)
+    ], loc="lower center", bbox_to_anchor=(0.5, 1.0), ncol=3, fontsize=8)
     fig.tight_layout()
     fig.savefig(path, dpi=130)
 
