@@ -10,8 +10,8 @@
 // Kernel convention.  A family source file (ptf/models/*.cpp or
 // ptf/regressions/*.cpp) writes each formula as a struct
 //
-//     struct Saxton2006 {
-//         static constexpr int nin = 3, nout = 10;
+//     struct Meadow {
+//         static constexpr int nin = 3, nout = 3;
 //         static inline void eval(const double* x, double* y) { ... }
 //     };
 //
@@ -29,7 +29,7 @@
 // arithmetic (log10, then a quotient, then exp) may instead be written as
 // stages, each one part of the chain:
 //
-//     struct FerrerJuliaSaxton {
+//     struct Saxton {  // Saxton et al. in Ferrer-Julia et al. (2004)
 //         static constexpr int nin = 2, nout = 1;
 //         static constexpr int nstages = 3, ncarry = 3;
 //         template <int S>
@@ -43,11 +43,12 @@
 // formula's own sequence of operations: the strided loop evaluates every
 // element so.  The contiguous loop, when the elements are independent, runs
 // each stage over a strip of elements before the next one starts (see
-// staged_strips below).
+// staged_strips below; a kernel may set its strip length, `strip`).
+// ScaledExp below makes the staged kernel of a formula exp(t) * a.
 //
 // The family file then makes the row's two loops with
 //
-//     PTF_LOOPS(calc_ptf_saxton2006, 3, 10, Saxton2006)
+//     PTF_LOOPS(calc_ptf_varallyai1982_meadow, 3, 3, Meadow)
 //
 // which checks the counts against the kernel and defines the functions the
 // registration row refers to.  A row whose counts disagree with its kernel
