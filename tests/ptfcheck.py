@@ -1,6 +1,9 @@
 """Shared helpers of the test suite: the expected registration tables of
-both extension modules, exact comparisons and the NaN-dependence check used
-by every family's tests."""
+both extension modules, exact comparisons, the NaN-dependence check used by
+every family's tests, the C library's functions for references, edge inputs
+and floating-point flags."""
+import ctypes
+import ctypes.util
 from decimal import Decimal
 
 import numpy as np
@@ -229,7 +232,11 @@ def call(ufunc, *args, **kwargs):
     type (Python floats are not float64 operands for NumPy's dispatch), and
     always returns a tuple of outputs."""
     dt = input_dtype(ufunc.__name__)
-    res = ufunc(*[np.asarray(a, dtype=dt) for a in args], **kwargs)
+    return as_tuple(ufunc(*[np.asarray(a, dtype=dt) for a in args], **kwargs))
+
+
+def as_tuple(res):
+    """The outputs of a ufunc call as a tuple, also for a single output."""
     return res if isinstance(res, tuple) else (res,)
 
 
@@ -289,3 +296,92 @@ def assert_nan_dependence(ufunc, base, uses):
                 assert np.isnan(outs[j]), f"input {k} should reach output {j}"
             else:
                 assert_same_bits(outs[j], ref[j])
+
+
+class _CLibrary:
+    """exp, log, log10, pow and fmax of the C library, element by element
+    over arrays: the functions the kernels call, for references that must
+    round as they do and raise the flags they raise, which NumPy reports as
+    for any of its calls.  (Python's math module checks arguments and
+    raises where the C functions return NaN or an infinity.)"""
+
+    def __init__(self):
+        lib = ctypes.CDLL(ctypes.util.find_library("m") or "libm.so.6")
+        for name, nargs in (("exp", 1), ("log", 1), ("log10", 1), ("pow", 2),
+                            ("fmax", 2)):
+            fn = getattr(lib, name)
+            fn.restype = ctypes.c_double
+            fn.argtypes = [ctypes.c_double] * nargs
+            setattr(self, name, self._over_arrays(fn, nargs))
+
+    @staticmethod
+    def _over_arrays(fn, nargs):
+        ufunc = np.frompyfunc(fn, nargs, 1)
+
+        def apply(*args):
+            return np.asarray(ufunc(*args), dtype=np.float64)
+        return apply
+
+
+LIBM = _CLibrary()
+
+# Values that stress a formula's domain: signed zeros, subnormals, the
+# extremes of the normal range, negatives (invalid logarithms and powers),
+# infinities, NaN, and ordinary magnitudes.
+EDGE_VALUES = np.array([
+    0.0, -0.0, 5e-324, -5e-324, 2.2250738585072014e-308, 1e-300, 1e-20,
+    -1.0, -20.0, -1e300, 0.005, 0.5, 1.0, 10.0, 100.0, 709.0, 1e300,
+    1.7976931348623157e308, np.inf, -np.inf, np.nan])
+
+
+def edge_inputs(nin, n, rng):
+    """nin arrays of n values: about half from EDGE_VALUES, the rest random
+    fractions, percentages and small numbers of either sign."""
+    out = []
+    for _ in range(nin):
+        pick = rng.integers(0, 4, n)
+        x = np.select([pick == 0, pick == 1, pick == 2],
+                      [rng.uniform(0.0, 1.0, n), rng.uniform(0.0, 100.0, n),
+                       rng.uniform(-5.0, 5.0, n)],
+                      rng.choice(EDGE_VALUES, n))
+        edge = rng.random(n) < 0.3
+        x[edge] = rng.choice(EDGE_VALUES, edge.sum())
+        out.append(x)
+    return out
+
+
+def fp_flags(fn):
+    """Runs fn() and returns (flags, result): the floating-point flags NumPy
+    reports for it, as the bit mask its error callback receives (1 divide by
+    zero, 2 overflow, 4 underflow, 8 invalid; 0 for none).  This is what
+    np.errstate(all='raise') acts on, with every flag instead of the first
+    that raises."""
+    seen = [0]
+    with np.errstate(all="call", call=lambda kind, flag: seen.append(flag)):
+        result = fn()
+    return int(np.bitwise_or.reduce(seen)), result
+
+
+def assert_matches_reference(ufunc, reference, n=1000, flag_checks=300,
+                             seed=0):
+    """The ufunc agrees with `reference`, a function of its input arrays
+    that returns its outputs, written step by step in the formula's order
+    with NumPy arithmetic and LIBM's functions: on edge inputs every value
+    bit for bit (one contiguous call of n elements), and for each of the
+    first flag_checks elements, evaluated alone, the floating-point flags
+    (one NumPy call per step of the reference, their flags combined)."""
+    rng = np.random.default_rng(seed)
+    xs = edge_inputs(ufunc.nin, n, rng)
+    with np.errstate(all="ignore"):
+        got = call(ufunc, *xs)
+        want = reference(*xs)
+    assert len(got) == len(want)
+    for g, w in zip(got, want):
+        assert_same_bits(g, w)
+    for i in range(flag_checks):
+        one = [x[i:i + 1] for x in xs]
+        flags, _ = fp_flags(lambda: ufunc(*one))
+        expected, _ = fp_flags(lambda: reference(*one))
+        assert flags == expected, (
+            f"inputs {[float(x[0]) for x in one]}: flags {flags}, "
+            f"reference {expected}")

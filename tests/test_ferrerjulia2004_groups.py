@@ -5,7 +5,8 @@ import numpy as np
 import pytest
 
 import _loamara as L
-from ptfcheck import assert_nan_dependence, assert_same_bits, assert_worked, call
+from ptfcheck import (LIBM, assert_matches_reference, assert_nan_dependence,
+                      assert_same_bits, assert_worked, call)
 
 P = "calc_ptf_ferrerjulia2004_"
 
@@ -34,9 +35,9 @@ INTERCEPTS = [
 GROUPS = [g for g, _, _ in INTERCEPTS]
 
 
-def sand_form(sand, a, b):
+def sand_form(sand, a, b, m=math):
     t = sand * b
-    t = math.exp(t)
+    t = m.exp(t)
     return t * a
 
 
@@ -81,6 +82,13 @@ def test_exact_order_of_operations(group, a, b, c1, c0, c2, c3):
                sand, clay, om)[0]
     assert_same_bits(got, [texture_form(*p, c1, c0, c2, c3)
                            for p in zip(sand, clay, om)])
+
+
+@pytest.mark.parametrize("group, a, b", [("general", 0.92, 0.0491),
+                                         ("rendzina", 2.4645, 0.0325)])
+def test_sand_form_on_edge_inputs(group, a, b):
+    assert_matches_reference(getattr(L, P + group + "_sand"),
+                             lambda sand: [sand_form(sand, a, b, LIBM)])
 
 
 def test_no_clamp():

@@ -4,8 +4,8 @@ import numpy as np
 import pytest
 
 import _loamara
-from ptfcheck import (assert_nan_dependence, assert_rounds_to, assert_same_bits,
-                      assert_worked, call)
+from ptfcheck import (LIBM, assert_matches_reference, assert_nan_dependence,
+                      assert_rounds_to, assert_same_bits, assert_worked, call)
 
 CAMPBELL = _loamara.calc_ptf_ferrerjulia2004_campbell_shiozawa
 SAXTON = _loamara.calc_ptf_ferrerjulia2004_saxton
@@ -22,10 +22,10 @@ def cosby_reference(sand, clay):
     return math.pow(10.0, e) * 25.4
 
 
-def saxton_reference(sand, clay):
+def saxton_reference(sand, clay, m=math):
     q = sand * 0.03671 - 3.895 - clay * 0.1103 + (clay * clay) * 0.00087546
-    d = math.log10(clay) * 0.176 + (0.33 - sand * 0.000751)
-    return math.exp(1.01 - sand * 0.0755 + q / d) * 10
+    d = m.log10(clay) * 0.176 + (0.33 - sand * 0.000751)
+    return m.exp(1.01 - sand * 0.0755 + q / d) * 10
 
 
 @pytest.mark.parametrize("ufunc, args, expected", [
@@ -59,12 +59,27 @@ def test_saxton_matches_stepwise_reference(sand, clay):
     assert_same_bits(call(SAXTON, sand, clay)[0], saxton_reference(sand, clay))
 
 
+def test_saxton_edge_inputs_match_stepwise_reference():
+    assert_matches_reference(
+        SAXTON, lambda sand, clay: [saxton_reference(sand, clay, LIBM)])
+
+
 def test_saxton_zero_and_negative_clay():
     with np.errstate(all="ignore"):
         zero, negative = call(SAXTON, [50.0, 50.0], [0.0, -1.0])[0]
     assert_same_bits(zero, math.exp(1.01 - 50.0 * 0.0755) * 10)
     assert_rounds_to(zero, "0.629761")
     assert np.isnan(negative)
+
+
+@pytest.mark.parametrize("ufunc, reference", [
+    (CAMPBELL, lambda silt, clay: [
+        LIBM.exp(silt * -0.07 - clay * 0.167) * 54]),
+    (DANE, lambda clay: [LIBM.exp(clay * -0.144) * 303.84]),
+    (PUCKETT, lambda clay: [LIBM.exp(clay * -0.1975) * 156.96]),
+])
+def test_exponential_methods_on_edge_inputs(ufunc, reference):
+    assert_matches_reference(ufunc, reference)
 
 
 def test_campbell_shiozawa_matches_stepwise_reference():

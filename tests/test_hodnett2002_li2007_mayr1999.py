@@ -4,7 +4,8 @@ import numpy as np
 import pytest
 
 import _loamara
-from ptfcheck import assert_nan_dependence, assert_same_bits, assert_worked, call
+from ptfcheck import (LIBM, assert_matches_reference, assert_nan_dependence,
+                      assert_same_bits, assert_worked, call)
 
 HODNETT = _loamara.calc_ptf_hodnett2002
 LI = _loamara.calc_ptf_li2007
@@ -21,6 +22,38 @@ MAYR_BASE = (20.0, 30.0, 2.0, 1.4, 40.0)
 ])
 def test_worked_values(ufunc, args, expected):
     assert_worked(ufunc, args, expected)
+
+
+def hodnett_reference(sand, silt, clay, oc, bd, cec, ph, m=math):
+    return [m.exp((-2.294 - silt * 3.526 + oc * 2.44 - cec * 0.076
+                   - ph * 11.331 + silt * silt * 0.019) / 100),
+            m.exp((62.986 - clay * 0.833 - oc * 0.529 + ph * 0.593
+                   + clay * clay * 0.007 - sand * 0.014 * silt) / 100),
+            (clay * 0.099 + 81.799 - bd * 31.42 + cec * 0.018 + ph * 0.451
+             - sand * 0.0005 * clay) / 100,
+            (22.733 - sand * 0.164 + cec * 0.235 - ph * 0.831
+             + clay * clay * 0.0018 + sand * 0.0026 * clay) / 100]
+
+
+def li_reference(sand, silt, clay, bd, om, m=math):
+    lsand, lsilt, lom, lbd = m.log(sand), m.log(silt), m.log(om), m.log(bd)
+    return [m.exp(lsand * 0.212 - 1.531 + silt * 0.006 - om * 0.051
+                  - lbd * 0.566),
+            m.exp(-67.408 - silt * 0.04 - lsilt * 0.67 - om * 2.189
+                  + lom * 1.41 + bd * 78.4 - lbd * 121.331),
+            lsilt * 0.002 + 1.488 + clay * 0.013 - m.log(clay) * 0.248
+            + lom * 0.048 + lbd * 0.451,
+            m.exp(13.262 - lsand * 1.914 - lsilt * 0.974 - clay * 0.058
+                  - lom * 1.709 + om * 2.885 - lbd * 8.026)
+            * 1.1574074074074074e-07]
+
+
+@pytest.mark.parametrize("ufunc, reference", [
+    (HODNETT, lambda *x: hodnett_reference(*x, m=LIBM)),
+    (LI, lambda *x: li_reference(*x, m=LIBM)),
+])
+def test_edge_inputs_match_stepwise_reference(ufunc, reference):
+    assert_matches_reference(ufunc, reference)
 
 
 def test_hodnett_alpha_matches_stepwise_reference():

@@ -5,14 +5,15 @@ import numpy as np
 import pytest
 
 import _loamara as L
-from ptfcheck import (assert_nan_dependence, assert_same_bits, assert_worked,
-                      call)
+from ptfcheck import (LIBM, assert_matches_reference, assert_nan_dependence,
+                      assert_same_bits, assert_worked, call)
 
 LN33, LN1500 = math.log(33.0), math.log(1500.0)
 
 
-def reference_full(S, C, OM):
-    """Step-by-step evaluation in the publication's order (Python floats)."""
+def reference_full(S, C, OM, m=math):
+    """Step-by-step evaluation in the publication's order (Python floats, or
+    arrays with m = LIBM)."""
     t1500 = (C * 0.487 - S * 0.024 + OM * 0.006 + S * 0.005 * OM
              - C * 0.013 * OM + S * 0.068 * C + 0.031)
     th1500 = t1500 * 0.14 + t1500 - 0.02
@@ -25,11 +26,32 @@ def reference_full(S, C, OM):
     pet = (S * -21.67 - C * 27.93 - ts * 81.97 + S * 71.12 * ts
            + C * 8.29 * ts + S * 14.05 * C + 27.16)
     pe = pet * pet * 0.02 + pet - pet * 0.113 - 0.7
-    B = (LN1500 - LN33) / (math.log(th33) - math.log(th1500))
-    A = math.exp(B * math.log(th33) + LN33)
-    ks = math.pow(ths - th33, 3 - 1 / B) * 1930
+    B = (LN1500 - LN33) / (m.log(th33) - m.log(th1500))
+    A = m.exp(B * m.log(th33) + LN33)
+    ks = m.pow(ths - th33, 3 - 1 / B) * 1930
     return [th1500, th33, ths, th33 - th1500, pe, A, B, 1 / B, ks,
             (1 - ths) * 2.65]
+
+
+def reference_density(rho_n, ths, th33, df):
+    rho_df = df * rho_n
+    ths_df = 1 - rho_df / 2.65
+    th33_df = th33 - (ths - ths_df) * 0.2
+    return [rho_df, ths_df, th33_df, LIBM.fmax(ths_df - th33_df, 0.005)]
+
+
+def reference_tension_dry(theta, th1500, th33):
+    B = (LN1500 - LN33) / (LIBM.log(th33) - LIBM.log(th1500))
+    return [LIBM.pow(theta, -B) * LIBM.exp(B * LIBM.log(th33) + LN33)]
+
+
+@pytest.mark.parametrize("ufunc, reference", [
+    (L.calc_ptf_saxton2006, lambda *x: reference_full(*x, m=LIBM)),
+    (L.calc_ptf_saxton2006_density, reference_density),
+    (L.calc_ptf_saxton2006_tension_dry, reference_tension_dry),
+])
+def test_edge_inputs_match_stepwise_reference(ufunc, reference):
+    assert_matches_reference(ufunc, reference)
 
 
 @pytest.mark.parametrize("args, expected", [

@@ -14,23 +14,37 @@ namespace {
 // Outputs: alpha (unit as in the publication), n, theta_s and theta_r
 // (cm3/cm3).  Each regression is published multiplied by 100; its value is
 // divided by 100 before use.
+//
+// Two stages, so that the contiguous loop runs each over a strip of 16
+// elements: the four regressions, each divided by 100 (arithmetic,
+// vectorised across the strip), then exp of the first two.  Carried: the
+// exponents of alpha and n, theta_s, theta_r.
 struct Hodnett2002 {
     static constexpr int nin = 7, nout = 4;
-    static inline void eval(const double* x, double* y) {
-        const double sand = x[0], silt = x[1], clay = x[2], oc = x[3];
-        const double bd = x[4], cec = x[5], ph = x[6];
-        y[0] = std::exp((-2.294 - silt * 3.526 + oc * 2.44 - cec * 0.076 -
-                         ph * 11.331 + silt * silt * 0.019) /
-                        100);
-        y[1] = std::exp((62.986 - clay * 0.833 - oc * 0.529 + ph * 0.593 +
-                         clay * clay * 0.007 - sand * 0.014 * silt) /
-                        100);
-        y[2] = (clay * 0.099 + 81.799 - bd * 31.42 + cec * 0.018 +
-                ph * 0.451 - sand * 0.0005 * clay) /
-               100;
-        y[3] = (22.733 - sand * 0.164 + cec * 0.235 - ph * 0.831 +
-                clay * clay * 0.0018 + sand * 0.0026 * clay) /
-               100;
+    static constexpr int nstages = 2, ncarry = 4, strip = 16;
+    template <int S>
+    static inline void stage(const double* x, double* c, double* y) {
+        if constexpr (S == 0) {
+            const double sand = x[0], silt = x[1], clay = x[2], oc = x[3];
+            const double bd = x[4], cec = x[5], ph = x[6];
+            c[0] = (-2.294 - silt * 3.526 + oc * 2.44 - cec * 0.076 -
+                    ph * 11.331 + silt * silt * 0.019) /
+                   100;
+            c[1] = (62.986 - clay * 0.833 - oc * 0.529 + ph * 0.593 +
+                    clay * clay * 0.007 - sand * 0.014 * silt) /
+                   100;
+            c[2] = (clay * 0.099 + 81.799 - bd * 31.42 + cec * 0.018 +
+                    ph * 0.451 - sand * 0.0005 * clay) /
+                   100;
+            c[3] = (22.733 - sand * 0.164 + cec * 0.235 - ph * 0.831 +
+                    clay * clay * 0.0018 + sand * 0.0026 * clay) /
+                   100;
+        } else {
+            y[0] = std::exp(c[0]);
+            y[1] = std::exp(c[1]);
+            y[2] = c[2];
+            y[3] = c[3];
+        }
     }
 };
 
@@ -38,27 +52,68 @@ struct Hodnett2002 {
 // density, g/cm3), om (organic matter, unit as in the publication).
 // Outputs: theta_s (cm3/cm3), alpha (unit as in the publication), n, and
 // ksat in m/s.  The regressions use natural logarithms.
+//
+// In stages, so that the contiguous loop runs each over a strip of
+// elements: the inputs, each logarithm in a stage of its own, the four
+// regressions (arithmetic, vectorised across the strip), each exp in a
+// stage of its own, the outputs.  A stage with one call keeps no value
+// alive across it: with the five logarithms in one stage the kernel ran at
+// 1.39 times the cost of its calls in cache, with one per stage at 1.25.
+// Carried: the five inputs and their logarithms, then in the first four
+// places the exponents of theta_s and alpha, n and the exponent of ksat,
+// which the exp stages replace by their exp.
 struct Li2007 {
     static constexpr int nin = 5, nout = 4;
-    static inline void eval(const double* x, double* y) {
-        const double sand = x[0], silt = x[1], clay = x[2];
-        const double bd = x[3], om = x[4];
-        const double lsand = std::log(sand);
-        const double lsilt = std::log(silt);
-        const double lom = std::log(om);
-        const double lbd = std::log(bd);
-        y[0] = std::exp(lsand * 0.212 - 1.531 + silt * 0.006 - om * 0.051 -
-                        lbd * 0.566);
-        y[1] = std::exp(-67.408 - silt * 0.04 - lsilt * 0.67 - om * 2.189 +
-                        lom * 1.41 + bd * 78.4 - lbd * 121.331);
-        y[2] = lsilt * 0.002 + 1.488 + clay * 0.013 - std::log(clay) * 0.248 +
-               lom * 0.048 + lbd * 0.451;
-        // The regression gives cm/day; the stored factor is the double
-        // nearest to 1/8640000 (86400 s/day times 100 cm/m), multiplied.
-        y[3] = std::exp(13.262 - lsand * 1.914 - lsilt * 0.974 -
-                        clay * 0.058 - lom * 1.709 + om * 2.885 -
-                        lbd * 8.026) *
-               1.1574074074074074e-07;
+    static constexpr int nstages = 11, ncarry = 10;
+    enum : int {
+        kSand, kSilt, kClay, kBd, kOm,          // inputs
+        kLnSand, kLnSilt, kLnOm, kLnBd, kLnClay  // stages 1 to 5
+    };
+    template <int S>
+    static inline void stage(const double* x, double* c, double* y) {
+        if constexpr (S == 0) {
+            for (int k = 0; k < nin; ++k) {
+                c[k] = x[k];
+            }
+        } else if constexpr (S == 1) {
+            c[kLnSand] = std::log(c[kSand]);
+        } else if constexpr (S == 2) {
+            c[kLnSilt] = std::log(c[kSilt]);
+        } else if constexpr (S == 3) {
+            c[kLnOm] = std::log(c[kOm]);
+        } else if constexpr (S == 4) {
+            c[kLnBd] = std::log(c[kBd]);
+        } else if constexpr (S == 5) {
+            c[kLnClay] = std::log(c[kClay]);
+        } else if constexpr (S == 6) {
+            const double silt = c[kSilt], clay = c[kClay];
+            const double bd = c[kBd], om = c[kOm];
+            const double lsand = c[kLnSand], lsilt = c[kLnSilt];
+            const double lom = c[kLnOm], lbd = c[kLnBd];
+            const double lclay = c[kLnClay];
+            c[0] = lsand * 0.212 - 1.531 + silt * 0.006 - om * 0.051 -
+                   lbd * 0.566;
+            c[1] = -67.408 - silt * 0.04 - lsilt * 0.67 - om * 2.189 +
+                   lom * 1.41 + bd * 78.4 - lbd * 121.331;
+            c[2] = lsilt * 0.002 + 1.488 + clay * 0.013 - lclay * 0.248 +
+                   lom * 0.048 + lbd * 0.451;
+            c[3] = 13.262 - lsand * 1.914 - lsilt * 0.974 - clay * 0.058 -
+                   lom * 1.709 + om * 2.885 - lbd * 8.026;
+        } else if constexpr (S == 7) {
+            c[0] = std::exp(c[0]);
+        } else if constexpr (S == 8) {
+            c[1] = std::exp(c[1]);
+        } else if constexpr (S == 9) {
+            c[3] = std::exp(c[3]);
+        } else {
+            y[0] = c[0];
+            y[1] = c[1];
+            y[2] = c[2];
+            // The regression gives cm/day; the stored factor is the double
+            // nearest to 1/8640000 (86400 s/day times 100 cm/m),
+            // multiplied.
+            y[3] = c[3] * 1.1574074074074074e-07;
+        }
     }
 };
 

@@ -29,39 +29,42 @@ constexpr PuckettLinearRow PUCKETT_LINEAR_TABLE[8] = {
     {0.0000254, 0.000239, 0.00038, 0.239},   // w8
 };
 
-struct PuckettResult {
-    double a0;
-    double a1;
-    double w[8];
-    double ksat;
-};
-
-inline PuckettResult puckett1985_point(double x0, double x1, double x2,
-                                       double x3, double x4) {
-    PuckettResult r;
-    r.a0 = x3 * 0.264 + x4 * 1.6 - 0.706;
-    r.a1 = x4 * 1.69 + x3 * 0.318 - 0.834;
-    for (int i = 0; i < 8; ++i) {
-        const PuckettLinearRow& c = PUCKETT_LINEAR_TABLE[i];
-        r.w[i] = x1 * c.c1 - x0 * c.c0 + x2 * c.c2 + c.k;
-    }
-    // Ks = 4.36e-5 m/s * exp(-0.1975 * clay): the exponent multiplies clay
-    // by the negative constant, the factor is applied after exp.
-    r.ksat = std::exp(x2 * -0.1975) * 0.0000436;
-    return r;
-}
-
+// Written in three stages so that the contiguous loop runs each over a
+// strip of elements: the ten linear estimates and the exponent of Ks
+// (arithmetic, vectorised across the strip), exp, then Ks and the stores
+// (vectorised).  Element by element the one exp call kept the whole loop
+// scalar, and its sixteen streams cost more than the call: 1.28 times the
+// cost of the call plus the memory traffic at 10^6 and 10^7 elements, 1.04
+// and 1.02 in strips.  Strips of 16 elements: with 128, each stage's burst
+// of loads or stores over the sixteen arrays no longer overlapped the exp
+// calls (1.27 and 1.39).  Carried: c0 a0, c1 a1, c2 to c9 w1 to w8, c10
+// the exponent, then exp of it.
 struct Puckett1985 {
     static constexpr int nin = 5, nout = 11;
-    static inline void eval(const double* x, double* y) {
-        const PuckettResult r =
-            puckett1985_point(x[0], x[1], x[2], x[3], x[4]);
-        y[0] = r.a0;
-        y[1] = r.a1;
-        for (int i = 0; i < 8; ++i) {
-            y[2 + i] = r.w[i];
+    static constexpr int nstages = 3, ncarry = 11, strip = 16;
+    template <int S>
+    static inline void stage(const double* x, double* c, double* y) {
+        if constexpr (S == 0) {
+            const double x0 = x[0], x1 = x[1], x2 = x[2];
+            const double x3 = x[3], x4 = x[4];
+            c[0] = x3 * 0.264 + x4 * 1.6 - 0.706;
+            c[1] = x4 * 1.69 + x3 * 0.318 - 0.834;
+            for (int i = 0; i < 8; ++i) {
+                const PuckettLinearRow& r = PUCKETT_LINEAR_TABLE[i];
+                c[2 + i] = x1 * r.c1 - x0 * r.c0 + x2 * r.c2 + r.k;
+            }
+            // Ks = 4.36e-5 m/s * exp(-0.1975 * clay): the exponent
+            // multiplies clay by the negative constant, the factor is
+            // applied after exp.
+            c[10] = x2 * -0.1975;
+        } else if constexpr (S == 1) {
+            c[10] = std::exp(c[10]);
+        } else {
+            for (int j = 0; j < 10; ++j) {
+                y[j] = c[j];
+            }
+            y[10] = c[10] * 0.0000436;
         }
-        y[10] = r.ksat;
     }
 };
 

@@ -18,15 +18,28 @@ namespace ptf {
 namespace saxton2006 {
 
 // B = (ln 1500 - ln 33) / (ln theta33 - ln theta1500), the exponent of the
-// power-law tension curve psi = A * theta^(-B) between 33 and 1500 kPa.
+// power-law tension curve psi = A * theta^(-B) between 33 and 1500 kPa, from
+// the two logarithms (a kernel that needs them twice computes each once:
+// the same call on the same argument gives the same double, and the
+// compiler does not merge two calls itself, since log may set errno).
+inline double tension_curve_b_of_logs(double ln_theta33,
+                                      double ln_theta1500) {
+    return (std::log(1500.0) - std::log(33.0)) / (ln_theta33 - ln_theta1500);
+}
+
+// The exponent a = B * ln theta33 + ln 33 of A = exp(a).
+inline double tension_curve_a_exponent(double b, double ln_theta33) {
+    return b * ln_theta33 + std::log(33.0);
+}
+
+// B from the water contents.
 inline double tension_curve_b(double theta33, double theta1500) {
-    return (std::log(1500.0) - std::log(33.0)) /
-           (std::log(theta33) - std::log(theta1500));
+    return tension_curve_b_of_logs(std::log(theta33), std::log(theta1500));
 }
 
 // A = exp(B * ln theta33 + ln 33), the coefficient of the same curve.
 inline double tension_curve_a(double b, double theta33) {
-    return std::exp(b * std::log(theta33) + std::log(33.0));
+    return std::exp(tension_curve_a_exponent(b, std::log(theta33)));
 }
 
 // Tension on the power-law curve: psi = theta^(-B) * A, the power taken

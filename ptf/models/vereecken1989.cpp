@@ -29,11 +29,12 @@ struct Vereecken1989 {
     }
 };
 
-struct VereeckenParams {
+// theta_r, theta_s and the exponents of alpha and n of the detailed model.
+struct VereeckenDetailedSums {
     double theta_r;
     double theta_s;
-    double alpha;
-    double n;
+    double alpha_exponent;
+    double n_exponent;
 };
 
 // Thirteen-predictor model.  x0 to x12 are plain positional predictors,
@@ -42,36 +43,53 @@ struct VereeckenParams {
 // water content as in the four-predictor model.  x11 does not enter
 // theta_s or n; x12 enters only theta_s and alpha.  The intercept follows
 // the x0 term in theta_r and alpha and leads the sum of n.
-inline VereeckenParams vereecken1989_detailed_point(
+inline VereeckenDetailedSums vereecken1989_detailed_sums(
     double x0, double x1, double x2, double x3, double x4, double x5,
     double x6, double x7, double x8, double x9, double x10, double x11,
     double x12) {
-    VereeckenParams p;
+    VereeckenDetailedSums p;
     p.theta_r = x0 * 0.0094 + 0.027 - x1 * 0.0035 - x2 * 0.0004 -
                 x3 * 0.0002 - x4 * 0.0001 - x5 * 0.00028 - x6 * 0.00006 +
                 x7 * 0.0001 + x8 * 0.0037 - x9 * 0.045 + x10 * 0.00538 +
                 x11 * 0.015;
     p.theta_s = 0.81 - x12 * 0.283 + x8 * 0.001;
-    p.alpha = std::exp(x0 * 0.178 + 1.245 + x1 * 0.173 + x2 * 0.0292 +
+    p.alpha_exponent = x0 * 0.178 + 1.245 + x1 * 0.173 + x2 * 0.0292 +
                        x3 * 0.0135 + x4 * 0.105 - x5 * 0.0149 - x6 * 0.118 -
                        x7 * 0.042 - x8 * 0.0218 - x9 * 14.73 - x10 * 0.179 -
-                       x11 * 0.416 - x12 * 2.507);
-    p.n = std::exp(-0.0066 - x0 * 0.0147 + x1 * 0.0404 + x2 * 0.00234 +
+                       x11 * 0.416 - x12 * 2.507;
+    p.n_exponent = -0.0066 - x0 * 0.0147 + x1 * 0.0404 + x2 * 0.00234 +
                    x3 * 0.0047 - x4 * 0.0414 - x5 * 0.007 + x6 * 0.03 -
-                   x7 * 0.038 - x8 * 0.0042 + x9 * 1.0322 - x10 * 0.0019);
+                   x7 * 0.038 - x8 * 0.0042 + x9 * 1.0322 - x10 * 0.0019;
     return p;
 }
 
+// Outputs theta_r, theta_s, alpha = exp(alpha exponent), n = exp(n
+// exponent).  Two stages, so that the contiguous loop runs each over a
+// strip of elements: the four sums of thirteen terms (arithmetic,
+// vectorised across the strip), then the two exp calls.  Element by element
+// the calls kept the whole loop scalar: 1.21 and 1.11 times the cost of the
+// calls plus the memory traffic at 10^6 and 10^7 elements, 0.84 and 0.78
+// in strips of 16, where the seventeen streams overlap the calls (strips
+// of 128: 1.07 and 0.97).  Carried: the four sums in the order above.
 struct Vereecken1989Detailed {
     static constexpr int nin = 13, nout = 4;
-    static inline void eval(const double* x, double* y) {
-        const VereeckenParams p = vereecken1989_detailed_point(
-            x[0], x[1], x[2], x[3], x[4], x[5], x[6], x[7], x[8], x[9],
-            x[10], x[11], x[12]);
-        y[0] = p.theta_r;
-        y[1] = p.theta_s;
-        y[2] = p.alpha;
-        y[3] = p.n;
+    static constexpr int nstages = 2, ncarry = 4, strip = 16;
+    template <int S>
+    static inline void stage(const double* x, double* c, double* y) {
+        if constexpr (S == 0) {
+            const VereeckenDetailedSums p = vereecken1989_detailed_sums(
+                x[0], x[1], x[2], x[3], x[4], x[5], x[6], x[7], x[8], x[9],
+                x[10], x[11], x[12]);
+            c[0] = p.theta_r;
+            c[1] = p.theta_s;
+            c[2] = p.alpha_exponent;
+            c[3] = p.n_exponent;
+        } else {
+            y[0] = c[0];
+            y[1] = c[1];
+            y[2] = std::exp(c[2]);
+            y[3] = std::exp(c[3]);
+        }
     }
 };
 

@@ -78,18 +78,15 @@ static_assert(sizeof(kFerrerJulia) / sizeof(kFerrerJulia[0]) ==
                   kFerrerJuliaGroupCount,
               "one row of constants per soil group");
 
-// Sand form.  Input: sand (%).  Output: Ks (mm/h).
+// Sand form.  Input: sand (%).  Output: Ks (mm/h) = exp(sand * b) * a.
 template <int G>
-struct FerrerJuliaSand {
-    static constexpr int nin = 1, nout = 1;
-    static constexpr double a = kFerrerJulia[G].a;
-    static constexpr double b = kFerrerJulia[G].b;
-    static inline void eval(const double* x, double* y) {
-        double t = x[0] * b;
-        t = std::exp(t);
-        y[0] = t * a;
-    }
+struct FerrerJuliaSandFormula {
+    static constexpr int nin = 1;
+    static constexpr double factor = kFerrerJulia[G].a;
+    static double exponent(const double* x) { return x[0] * kFerrerJulia[G].b; }
 };
+template <int G>
+using FerrerJuliaSand = ::ptf::ScaledExp<FerrerJuliaSandFormula<G>>;
 
 // Texture and organic matter form.  Inputs: sand, clay, organic matter (%).
 // Output: Ks (mm/h).
