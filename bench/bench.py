@@ -48,7 +48,8 @@ import numpy as np
 from loamara.parallel import default_threads, parallel_apply
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from libm_calls import LIBM_CALLS, REASONS, calls_label  # noqa: E402
+from libm_calls import (CURVE_INPUTS, LIBM_CALLS, REASONS,  # noqa: E402
+                        calls_label)
 from native import Native  # noqa: E402
 
 try:
@@ -132,10 +133,20 @@ class Operands:
         self.classes = rng.integers(0, 11, 2 * n).astype(np.uint32)
         self.outputs = [np.empty(n) for _ in range(12)]
         self.outputs_strided = [np.empty(2 * n)[::2] for _ in range(12)]
+        self._curves: dict[tuple[str, bool], list[np.ndarray]] = {}
+        self._wide = wide
 
     def args(self, name: str, nin: int, strided: bool = False):
         if name == "calc_ptf_clapp1978":
             return [self.classes[::2] if strided else self.classes[:self.n]]
+        if name in CURVE_INPUTS:
+            key = (name, strided)
+            if key not in self._curves:  # made once, like the others
+                wide = [f(w) for f, w in zip(CURVE_INPUTS[name],
+                                             self._wide)]
+                self._curves[key] = [w[::2] if strided else w[:self.n]
+                                     for w in wide]
+            return self._curves[key]
         xs = list((self.strided if strided else self.inputs)[:nin])
         if name == "calc_ptf_weber2020":
             xs[3] = self.shape_param_strided if strided else self.shape_param

@@ -196,3 +196,123 @@ for _name, _divides in (
         + [("calc_ptf_tiwary2014_igp", "a true division by 3600000"),
            ("calc_ptf_tiwary2014_bsr", "a true division by 3600000")]):
     REASONS[_name] = _divides
+
+
+# The curves of loamara._curves take inputs in their own domains rather than
+# the benchmark's common 0.15-0.45: each input is an affine map of one of
+# those arrays (u), chosen so that every element lies on the curve's
+# unsaturated branch, where it makes the C-library calls listed below
+# (suctions above air entry; for Saxton and Rawls, above 33 kPa; water
+# contents between residual and saturation).
+def _span(lo, hi):
+    return lambda u: lo + (u - 0.15) * ((hi - lo) / 0.3)
+
+
+CURVE_INPUTS = {
+    "calc_swrc_van_genuchten": [_span(1.0, 15000.0), _span(0.02, 0.1),
+                                _span(0.35, 0.5), _span(0.005, 0.05),
+                                _span(1.1, 2.5), _span(0.1, 0.6)],
+    "calc_swrc_van_genuchten_head": [_span(0.12, 0.34), _span(0.02, 0.1),
+                                     _span(0.35, 0.5), _span(0.005, 0.05),
+                                     _span(1.1, 2.5), _span(0.1, 0.6)],
+    "calc_hcc_mualem_van_genuchten": [_span(1.0, 15000.0), _span(1.0, 50.0),
+                                      _span(0.005, 0.05), _span(1.1, 2.5),
+                                      _span(0.3, 0.7)],
+    "calc_swrc_brooks_corey": [_span(50.0, 15000.0), _span(0.02, 0.1),
+                               _span(0.35, 0.5), _span(5.0, 40.0),
+                               _span(0.1, 0.6)],
+    "calc_hcc_brooks_corey": [_span(50.0, 15000.0), _span(1.0, 50.0),
+                              _span(5.0, 40.0), _span(0.1, 0.6)],
+    "calc_swrc_campbell": [_span(10.0, 1500.0), _span(0.35, 0.5),
+                           _span(0.5, 5.0), _span(3.0, 12.0)],
+    "calc_swrc_campbell_suction": [_span(0.1, 0.34), _span(0.35, 0.5),
+                                   _span(0.5, 5.0), _span(3.0, 12.0)],
+    "calc_hcc_campbell": [_span(0.1, 0.34), _span(1.0, 50.0),
+                          _span(0.35, 0.5), _span(3.0, 12.0)],
+    "calc_swrc_saxton2006": [_span(34.0, 1500.0), _span(0.05, 0.12),
+                             _span(0.2, 0.3), _span(0.4, 0.5),
+                             _span(1.0, 8.0)],
+    "calc_swrc_saxton2006_suction": [_span(0.1, 0.19), _span(0.05, 0.12),
+                                     _span(0.2, 0.3), _span(0.4, 0.5),
+                                     _span(1.0, 8.0)],
+    "calc_texture_usda": [_span(0.0, 60.0), _span(10.0, 30.0),
+                          _span(5.0, 10.0)],
+}
+
+
+def _vg_t(x):
+    return np.power(x[3] * x[0], x[4])
+
+
+def _vg_head_u(x):
+    se = (x[0] - x[1]) / (x[2] - x[1])
+    return np.power(se, -1.0 / x[5]) - 1.0
+
+
+def _mvg(x):
+    m = 1.0 - 1.0 / x[3]
+    se = np.power(1.0 + np.power(x[2] * x[0], x[3]), -m)
+    return se, m
+
+
+def _sax_b(x):
+    return (np.log(1500.0) - np.log(33.0)) / (np.log(x[2]) - np.log(x[1]))
+
+
+LIBM_CALLS.update({
+    "calc_swrc_van_genuchten": [
+        pow_(lambda x, y: x[3] * x[0], lambda x, y: x[4]),
+        pow_(lambda x, y: 1.0 + _vg_t(x), lambda x, y: x[5])],
+    "calc_swrc_van_genuchten_head": [
+        pow_(lambda x, y: (x[0] - x[1]) / (x[2] - x[1]),
+             lambda x, y: -1.0 / x[5]),
+        pow_(lambda x, y: _vg_head_u(x), lambda x, y: 1.0 / x[4])],
+    "calc_hcc_mualem_van_genuchten": [
+        pow_(lambda x, y: x[2] * x[0], lambda x, y: x[3]),
+        pow_(lambda x, y: 1.0 + np.power(x[2] * x[0], x[3]),
+             lambda x, y: -_mvg(x)[1]),
+        pow_(lambda x, y: _mvg(x)[0], lambda x, y: 1.0 / _mvg(x)[1]),
+        pow_(lambda x, y: 1.0 - np.power(_mvg(x)[0], 1.0 / _mvg(x)[1]),
+             lambda x, y: _mvg(x)[1]),
+        pow_(lambda x, y: _mvg(x)[0], lambda x, y: x[4])],
+    "calc_swrc_brooks_corey": [
+        pow_(lambda x, y: x[0] / x[3], lambda x, y: -x[4])],
+    "calc_hcc_brooks_corey": [
+        pow_(lambda x, y: x[0] / x[2], lambda x, y: -2.0 - 3.0 * x[3])],
+    "calc_swrc_campbell": [
+        pow_(lambda x, y: x[0] / x[2], lambda x, y: -1.0 / x[3])],
+    "calc_swrc_campbell_suction": [
+        pow_(lambda x, y: x[0] / x[1], lambda x, y: -x[3])],
+    "calc_hcc_campbell": [
+        pow_(lambda x, y: x[0] / x[2], lambda x, y: 2.0 * x[3] + 3.0)],
+    # Saxton and Rawls (2006), power-law segment: B and A from log theta33,
+    # log theta1500 and exp, then pow(psi / A, -1/B) (suction) or
+    # pow(theta, -B) * A (water content).
+    "calc_swrc_saxton2006": [
+        log(lambda x, y: x[2]), log(lambda x, y: x[1]),
+        exp(lambda x, y: _sax_b(x) * np.log(x[2]) + np.log(33.0)),
+        pow_(lambda x, y: x[0] / np.exp(_sax_b(x) * np.log(x[2])
+                                        + np.log(33.0)),
+             lambda x, y: -1.0 / _sax_b(x))],
+    "calc_swrc_saxton2006_suction": [
+        log(lambda x, y: x[2]), log(lambda x, y: x[1]),
+        pow_(lambda x, y: x[0], lambda x, y: -_sax_b(x)),
+        exp(lambda x, y: _sax_b(x) * np.log(x[2]) + np.log(33.0))],
+})
+
+REASONS.update({
+    "calc_swrc_saxton2006": (
+        "three segments chosen per element, the power-law one a chain log, "
+        "log -> true division (B) -> exp -> true divisions -> pow"),
+    "calc_swrc_saxton2006_suction": (
+        "three segments chosen per element, the power-law one a chain log, "
+        "log -> true division (B) -> pow and exp"),
+    "calc_swrc_van_genuchten_head": (
+        "a true division per element for Se and one by alpha, between two "
+        "dependent pow calls"),
+    "calc_texture_usda": (
+        "no C-library call: the class definitions' comparisons and a true "
+        "division per fraction where the sum is not 100; a few ns per "
+        "sample"),
+})
+

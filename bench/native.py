@@ -65,14 +65,15 @@ void loop_pow(const double* a, const double* b, double* out, long n,
 
 
 def module_flags(path: str = CMAKELISTS) -> list[str]:
-    """The GCC/Clang options CMakeLists.txt gives the module's sources
-    (every target_compile_options of _loamara whose options start with a
-    dash, in order)."""
+    """The GCC/Clang options CMakeLists.txt gives the modules' sources
+    (every target_compile_options of the modules' targets, or of the
+    function that sets them up, whose options start with a dash, in
+    order; MSVC's /options are not ours here)."""
     with open(path) as f:
         text = f.read()
     flags = []
-    for block in re.findall(r"target_compile_options\(_loamara PRIVATE"
-                            r"([^)]*)\)", text):
+    for block in re.findall(r"target_compile_options\((?:_loamara|\$\{target"
+                            r"\}) PRIVATE([^)]*)\)", text):
         flags += [t for t in block.split() if t.startswith("-")]
     if "-ffp-contract=off" not in flags:
         raise RuntimeError(f"no exact-arithmetic options found in {path}")
