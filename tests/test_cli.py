@@ -248,7 +248,8 @@ def test_unreadable_text_names_the_line(tmp_path, content, where):
     res = cli("run", "saxton2006", tmp_path / "in.csv", "-o",
               tmp_path / "out.csv")
     assert res.returncode == 1
-    assert res.stderr.startswith("loamara: error:") and where in res.stderr
+    # (A free-threaded interpreter may print its own warning first.)
+    assert "loamara: error:" in res.stderr and where in res.stderr
     assert "Traceback" not in res.stderr
     assert os.listdir(tmp_path) == ["in.csv"]
 
@@ -261,10 +262,13 @@ def test_a_stopped_run_leaves_no_file_and_no_traceback(tmp_path, sig,
     os.mkfifo(fifo)
     hold = threading.Event()
     writer = feed_fifo(fifo, ["sand,clay,om", "0.4,0.2,2"], hold)
+    # SIGINT as an interactive shell leaves it (a test runner started in
+    # the background may have it ignored, and children inherit that).
     proc = subprocess.Popen(
         [sys.executable, "-m", "loamara", "run", "saxton2006", str(fifo),
          "-o", str(tmp_path / "out.csv")],
-        stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+        preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL))
     try:
         for _ in range(600):  # until the run has its output file open
             if any(n.endswith(".part") for n in os.listdir(tmp_path)):
@@ -275,7 +279,8 @@ def test_a_stopped_run_leaves_no_file_and_no_traceback(tmp_path, sig,
     finally:
         finish_writer(fifo, writer, hold)
     assert proc.returncode == status
-    assert err.strip() == f"loamara: {word}"
+    assert err.strip().splitlines()[-1] == f"loamara: {word}"
+    assert "Traceback" not in err
     assert sorted(os.listdir(tmp_path)) == ["soils.fifo"]
 
 
