@@ -9,7 +9,9 @@ Two measurements, each against the bare ufunc timed in the same run:
   checks off, with the checks on (the default), and with every input
   converted from percent, as ratios to the bare call (target: at most 1.3
   with the checks on and no conversion, for a function of three or more
-  inputs).  Then the default (all cores) against the bare call.
+  inputs).  Then the default (all cores) against the bare call;
+* the speed-up of parallel_apply and of estimate on all cores over one
+  thread, for an expensive and two memory-bound functions.
 
 Times are medians of --repeat repetitions (small calls: the minimum of
 each repetition's mean over many calls, as timeit does, then the median).
@@ -104,6 +106,34 @@ def large_calls(sizes: list[int], repeat: int) -> list[str]:
     return rows
 
 
+def threads(repeat: int) -> list[str]:
+    """parallel_apply and estimate on all cores against one plain call,
+    wall clock, outputs preallocated for the ufunc calls."""
+    from loamara.parallel import default_threads, parallel_apply
+
+    rows = [f"| function | elements | one call, ms | parallel_apply "
+            f"({default_threads()} threads) | estimate, all cores |",
+            "|---|---|---|---|---|"]
+    rng = np.random.default_rng(1)
+    for name in ("saxton2006", "rawls1982_full_wrc",
+                 "lal1979_group_i_water_0bar_from_clay"):
+        p = loamara.lookup(name)
+        for n in (10**5, 10**6, 10**7):
+            xs = [rng.uniform(0.15, 0.45, n) for _ in range(p.nin)]
+            outs = tuple(np.empty(n) for _ in range(p.nout))
+            with np.errstate(all="ignore"):
+                one = _median_time(lambda: p.ufunc(*xs, out=outs), repeat)
+                par = _median_time(lambda: parallel_apply(p.ufunc, *xs,
+                                                          out=outs), repeat)
+                est = _median_time(lambda: loamara.estimate(
+                    name, *xs, check="off"), repeat)
+                est1 = _median_time(lambda: loamara.estimate(
+                    name, *xs, check="off", threads=1), repeat)
+            rows.append(f"| `{name}` | {n:.0e} | {one * 1e3:.2f} | "
+                        f"{one / par:.2f} | {est1 / est:.2f} |")
+    return rows
+
+
 def main(argv: list[str] | None = None) -> int:
     ap = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     ap.add_argument("--repeat", type=int, default=5)
@@ -115,6 +145,9 @@ def main(argv: list[str] | None = None) -> int:
     print("\nLarge calls, ratio to the bare ufunc (median of "
           f"{args.repeat}):\n")
     print("\n".join(large_calls(sizes, args.repeat)))
+    print("\nAll cores, speed-up over one thread (median of "
+          f"{args.repeat}):\n")
+    print("\n".join(threads(args.repeat)))
     return 0
 
 
