@@ -756,7 +756,7 @@ def _write_zarr(ds: Any, path: Path) -> None:
         encoding = {name: {**ds[name].encoding, "compressors": [blosc]}
                     for name in ds.data_vars}
     with warnings.catch_warnings():
-        # Zarr format 3 has no consolidated metadata in its specification
+        # Zarr format 3 itself defines no consolidated metadata
         # yet; xarray and zarr read it all the same.
         warnings.filterwarnings("ignore", message=".*[Cc]onsolidated "
                                 "metadata.*")
