@@ -48,7 +48,7 @@ _NO_UNIT = ("not established", "caller's choice", "unit of b")
 _PARALLEL_MIN = 1 << 14
 
 
-class _Spec:
+class _Prepared:
     """What a call needs to know about one function, prepared once."""
 
     __slots__ = ("ptf", "ufunc", "nin", "index", "out_index", "ranges",
@@ -83,24 +83,24 @@ class _Spec:
         self.percent_texture, self.texture = _checks.scalar_flags(ptf)
 
 
-_SPECS: dict[Any, _Spec] = {}
+_PREPARED: dict[Any, _Prepared] = {}
 
 
-def _spec(key: Any) -> _Spec:
+def _prepared(key: Any) -> _Prepared:
     try:
-        return _SPECS[key]
+        return _PREPARED[key]
     except (KeyError, TypeError):
         pass
     ptf = lookup(key)
-    spec = _SPECS.get(ptf.name)
-    if spec is None:
-        spec = _Spec(ptf)
-        _SPECS[ptf.name] = spec
+    prep = _PREPARED.get(ptf.name)
+    if prep is None:
+        prep = _Prepared(ptf)
+        _PREPARED[ptf.name] = prep
     if isinstance(key, (str, np.ufunc)):
-        _SPECS[key] = spec
+        _PREPARED[key] = prep
     else:
-        _SPECS[ptf] = spec
-    return spec
+        _PREPARED[ptf] = prep
+    return prep
 
 
 def output_unit_text(q: Quantity, unit: str | None = None) -> str:
@@ -118,24 +118,24 @@ class Result(Mapping[str, Any]):
     ``units`` gives each output's unit, ``notes`` the derivations made
     (organic matter from organic carbon, for example)."""
 
-    __slots__ = ("_spec", "_values", "_units", "_notes")
+    __slots__ = ("_prepared", "_values", "_units", "_notes")
 
-    def __init__(self, ptf: PTF | _Spec, values: tuple[Any, ...],
+    def __init__(self, ptf: PTF | _Prepared, values: tuple[Any, ...],
                  units: Mapping[str, str] | None = None,
                  notes: tuple[str, ...] = ()) -> None:
-        spec = ptf if isinstance(ptf, _Spec) else _spec(ptf.name)
-        if len(values) != spec.ptf.nout:
-            raise ValueError(f"{spec.ptf.name} has {spec.ptf.nout} outputs, "
+        prep = ptf if isinstance(ptf, _Prepared) else _prepared(ptf.name)
+        if len(values) != prep.ptf.nout:
+            raise ValueError(f"{prep.ptf.name} has {prep.ptf.nout} outputs, "
                              f"not {len(values)}")
-        self._spec = spec
+        self._prepared = prep
         self._values = values
-        self._units = spec.units if units is None else units
+        self._units = prep.units if units is None else units
         self._notes = notes
 
     @property
     def ptf(self) -> PTF:
         """The catalog record of the function that produced the outputs."""
-        return self._spec.ptf
+        return self._prepared.ptf
 
     @property
     def units(self) -> Mapping[str, str]:
@@ -149,7 +149,7 @@ class Result(Mapping[str, Any]):
 
     def __getitem__(self, key: str) -> Any:
         try:
-            return self._values[self._spec.out_index[key]]
+            return self._values[self._prepared.out_index[key]]
         except (KeyError, TypeError):
             raise KeyError(self._missing(key)) from None
 
@@ -157,7 +157,7 @@ class Result(Mapping[str, Any]):
         if name.startswith("_"):
             raise AttributeError(name)
         try:
-            return self._values[self._spec.out_index[name]]
+            return self._values[self._prepared.out_index[name]]
         except KeyError:
             raise AttributeError(self._missing(name)) from None
 
@@ -665,12 +665,12 @@ def _output_function(conv: Any, log_in: bool, log_out: bool) -> Any:
     return conv.apply
 
 
-def _finish(spec: _Spec, out: tuple[Any, ...], units_out: Mapping[str, str],
+def _finish(prep: _Prepared, out: tuple[Any, ...], units_out: Mapping[str, str],
             convs: list[Any] | None) -> tuple[Any, ...]:
     """Applies output conversions and names xarray outputs with units."""
     xr = sys.modules.get("xarray")
     done = []
-    for j, (q, o) in enumerate(zip(spec.ptf.outputs, out)):
+    for j, (q, o) in enumerate(zip(prep.ptf.outputs, out)):
         if convs is not None and convs[j] is not None:
             o = convs[j](o)
         if xr is not None and isinstance(o, xr.DataArray):
@@ -689,18 +689,18 @@ def _finish(spec: _Spec, out: tuple[Any, ...], units_out: Mapping[str, str],
 _PLAIN_SCALARS = (float, int, np.float64)
 
 
-def _fast_values(spec: _Spec, args: tuple[Any, ...],
+def _fast_values(prep: _Prepared, args: tuple[Any, ...],
                  inputs: dict[str, Any]) -> list[Any] | None:
     """The inputs in order when they are given plainly (names, positions,
     Python numbers or float64 arrays); None sends the call down the general
     path, which also words every error."""
-    nin = spec.nin
-    if len(args) + len(inputs) != nin or spec.index_input is not None:
+    nin = prep.nin
+    if len(args) + len(inputs) != nin or prep.index_input is not None:
         return None
     values = list(args)
     if inputs:
         values += [None] * len(inputs)
-        index = spec.index
+        index = prep.index
         for key, v in inputs.items():
             i = index.get(key)
             if i is None or values[i] is not None:
@@ -714,21 +714,21 @@ def _fast_values(spec: _Spec, args: tuple[Any, ...],
     return values
 
 
-def _scalar_ok(spec: _Spec, values: list[Any]) -> bool:
+def _scalar_ok(prep: _Prepared, values: list[Any]) -> bool:
     """True when plain numbers pass every check (else the full checks run
     and word the problem)."""
-    for i, lo, hi, lo_open, hi_open in spec.bounds:
+    for i, lo, hi, lo_open, hi_open in prep.bounds:
         v = values[i]
         if not (lo < v < hi or (v == lo and not lo_open)
                 or (v == hi and not hi_open)):
             if v == v:  # NaN is missing, not out of range
                 return False
-    for i in spec.percent_texture:
+    for i in prep.percent_texture:
         if 0 < values[i] <= 1:
             return False
-    if spec.texture:
+    if prep.texture:
         total = 0.0
-        for i, f in spec.texture:
+        for i, f in prep.texture:
             total += values[i] * f
         if abs(total - 100.0) > _checks.SUM_TOLERANCE:
             return False
@@ -787,25 +787,25 @@ def estimate(ptf: str | np.ufunc | PTF, /, *args: Any,
     number from 0 to 4294967295, and ``loamara.units.UnitError`` for units
     that do not convert.
     """
-    spec = _spec(ptf)
+    prep = _prepared(ptf)
     if check not in _checks.CHECK_MODES:
         _checks.validate_mode(check)
     if (units is None and out_units is None and preset is None and data is
             None and mapping is None):
-        values = _fast_values(spec, args, inputs)
+        values = _fast_values(prep, args, inputs)
         if values is not None:
             if np.ndarray not in map(type, values):
-                if check == "off" or _scalar_ok(spec, values):
-                    out = spec.ufunc(*values)
-                    return Result(spec, out if type(out) is tuple
+                if check == "off" or _scalar_ok(prep, values):
+                    out = prep.ufunc(*values)
+                    return Result(prep, out if type(out) is tuple
                                   else (out,))
-            binding = Binding(spec.ptf, [
+            binding = Binding(prep.ptf, [
                 Bound(q, q.name, [Source(q.name, v, None)])
-                for q, v in zip(spec.ptf.inputs, values)])
-            return Result(spec, _run_numpy(spec.ptf, binding, check,
+                for q, v in zip(prep.ptf.inputs, values)])
+            return Result(prep, _run_numpy(prep.ptf, binding, check,
                                            threads))
     _checks.validate_mode(check)
-    entry = spec.ptf
+    entry = prep.ptf
     preset_obj = get_preset(preset) if preset is not None else None
     binding = bind(entry, args, inputs, data=data, mapping=mapping,
                    units=units, preset=preset_obj)
@@ -813,7 +813,7 @@ def estimate(ptf: str | np.ufunc | PTF, /, *args: Any,
     kind = _container([s.value for b in binding.inputs for s in b.sources])
     if kind == "numpy":
         out = _run_numpy(entry, binding, check, threads)
-        return Result(spec, _finish(spec, out, units_out, convs), units_out,
+        return Result(prep, _finish(prep, out, units_out, convs), units_out,
                       tuple(binding.notes()))
     values = [_convert_input(b, entry) for b in binding.inputs]
     in_convs = [_input_conversion(b, entry) if b.derive is None else None
@@ -830,5 +830,5 @@ def estimate(ptf: str | np.ufunc | PTF, /, *args: Any,
         out = _run_masked(entry, values, check, items)
     else:  # derived from the data: NumPy after all
         out = _run_numpy(entry, binding, check, threads)
-    return Result(spec, _finish(spec, out, units_out, convs), units_out,
+    return Result(prep, _finish(prep, out, units_out, convs), units_out,
                   tuple(binding.notes()))

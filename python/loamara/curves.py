@@ -105,17 +105,17 @@ def curve_parameters(result: Result,
                          f"parameter of the {tag.model} model; its "
                          "parameters are: " + ", ".join(tag.parameters))
     out: dict[str, Parameter] = {}
-    for name, spec in tag.parameters.items():
+    for name, source in tag.parameters.items():
         if name in given:
             out[name] = Parameter(given.pop(name), _given_unit(name),
                                   "given")
-        elif "output" in spec:
-            out[name] = _from_output(result, spec["output"])
-        elif "value" in spec:
-            out[name] = Parameter(float(spec["value"]),
-                                  spec.get("unit", "dimensionless"),
+        elif "output" in source:
+            out[name] = _from_output(result, source["output"])
+        elif "value" in source:
+            out[name] = Parameter(float(source["value"]),
+                                  source.get("unit", "dimensionless"),
                                   "constant")
-        elif spec.get("mualem"):
+        elif source.get("mualem"):
             continue  # m = 1 - 1/n, set below
         else:
             continue  # not established: checked where it is needed
