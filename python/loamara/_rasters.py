@@ -35,7 +35,6 @@ import itertools
 import operator
 import os
 import re
-import secrets
 import shutil
 import sys
 import threading
@@ -515,9 +514,12 @@ def _check_target(ds: Any, target: Path, kind: str) -> None:
 
 
 def _temporary(target: Path) -> Path:
-    directory = target.absolute().parent
+    """A free hidden name beside ``target``, as the table writer uses (the
+    raster writers create the file or store themselves)."""
+    from ._run import part_path
+
     while True:
-        tmp = directory / f".{target.name}.{secrets.token_hex(4)}.part"
+        tmp = part_path(target)
         if not tmp.exists() and not tmp.is_symlink():
             return tmp
 

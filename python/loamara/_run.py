@@ -148,13 +148,19 @@ class _Progress:
             sys.stderr.flush()
 
 
+def part_path(target: Path) -> Path:
+    """A hidden name beside ``target`` for its output in progress (renamed
+    over ``target`` when complete, removed on failure)."""
+    parent = target.resolve().parent
+    return parent / f".{target.name}.{secrets.token_hex(4)}.part"
+
+
 def create_part_file(target: Path, directory: bool = False
                      ) -> tuple[int | None, Path]:
     """A new, empty file (or directory) beside ``target`` for the output in
     progress, created with the permissions an ordinary new file gets."""
-    parent = target.resolve().parent
     while True:
-        part = parent / f".{target.name}.{secrets.token_hex(4)}.part"
+        part = part_path(target)
         try:
             if directory:
                 part.mkdir()

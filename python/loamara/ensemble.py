@@ -13,6 +13,7 @@ water contents at different suctions, are never averaged together.
 """
 from __future__ import annotations
 
+import functools
 import importlib
 import warnings
 from collections.abc import Iterable, Mapping
@@ -144,11 +145,8 @@ def ensemble(target: str, data: Any = None, *,
         raise ValueError(f"kind {target!r} has no unit to gather results in")
     base = get_preset(preset) if preset is not None else None
     have, given = _given_preset(data, inputs, units, base, names)
-    found = applicable({k: v.unit or None for k, v in
-                        given.variables.items()}, target=target, ptfs=ptfs,
-                       kinds_of_names={k: v.kind for k, v in
-                                       given.variables.items()})
-    cands = found.get(target, [])
+    cands = _candidates(target, tuple(sorted(given.variables.items())),
+                        None if ptfs is None else tuple(ptfs))
     if not cands:
         raise ValueError(
             f"no function estimates {target} from "
@@ -172,6 +170,17 @@ def ensemble(target: str, data: Any = None, *,
         notes[name] = c.conversions()
     members, stats = _gather(values, labels, target, _physical(target))
     return Ensemble(target, unit, labels, members, stats, notes)
+
+
+@functools.lru_cache(maxsize=64)
+def _candidates(target: str, variables: tuple[tuple[str, Variable], ...],
+                ptfs: tuple[str, ...] | None) -> list[Candidate]:
+    """The functions of an ensemble, found once for the same data layout
+    (the command line asks again for every chunk of a table)."""
+    found = applicable({k: v.unit or None for k, v in variables},
+                       target=target, ptfs=ptfs,
+                       kinds_of_names={k: v.kind for k, v in variables})
+    return found.get(target, [])
 
 
 def _member(c: Candidate, data: Any, inputs: Mapping[str, Any],
