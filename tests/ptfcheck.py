@@ -207,8 +207,10 @@ CURVE_ROWS = [
     ("calc_texture_usda", 3, 1),
 ]
 
-# The one ufunc whose input is not float64.
+# The one ufunc whose input is not float64: a class index, with a uint32
+# loop and an int64 loop.
 UINT32_INPUT = {"calc_ptf_clapp1978"}
+INDEX_DTYPES = (np.uint32, np.int64)
 
 
 def registered_names(module=_loamara):

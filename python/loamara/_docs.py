@@ -115,8 +115,10 @@ def render_reference(ptfs: Sequence[PTF] | None = None) -> str:
         f"The module `_loamara` publishes {len(ptfs)} NumPy ufuncs, listed "
         "here in registration order. Each takes its inputs by position, as "
         "Python numbers or array-likes of any real type, which NumPy "
-        "converts to the loop's float64 (to uint32 for the class index of "
-        "`calc_ptf_clapp1978`), and returns its outputs in the order shown. "
+        "converts to the loop's float64 (the class index of "
+        "`calc_ptf_clapp1978` takes integers: signed ones and Python ints "
+        "as int64, unsigned ones as uint32), and returns its outputs in the "
+        "order shown. "
         "`loamara.estimate` takes the same inputs by name, in any units, "
         "checks and converts them and returns the outputs by name with "
         "their units. The same descriptions are printed by "
@@ -174,7 +176,8 @@ def render_stub(ptfs: Sequence[PTF] | None = None,
         "numpy.ufunc,",
         "# called with Python numbers or array-likes of real numbers (NumPy "
         "converts them",
-        "# to float64; to uint32 for the class index of calc_ptf_clapp1978).",
+        "# to float64; the class index of calc_ptf_clapp1978 takes integers, "
+        "as int64 or uint32).",
         f"# {_GENERATED}",
         "from numpy import ufunc",
         "",
