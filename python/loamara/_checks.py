@@ -401,15 +401,17 @@ def group_problem(ptf: PTF, group: str | None) -> str | None:
     the function answers for every group."""
     if group is None or ptf.group is None:
         return None
-    if _norm(group) in (_norm(ptf.group.name),
-                        _norm(ptf.short_name.split("_", 1)[-1])):
+    if _norm(group) == _norm(ptf.group.name):
         return None
     return (f"{ptf.name} was fitted to {ptf.group.describe()} only; the "
             f"soils are stated to be {group!r}")
 
 
 def _norm(text: str) -> str:
-    return re.sub(r"[^a-z0-9]+", " ", text.lower()).strip()
+    """A group name compared without case, punctuation or a parenthesis:
+    "Calcic Luvisol (FAO-UNESCO legend)" is "calcic_luvisol"."""
+    text = re.sub(r"\(.*?\)", " ", text.lower())
+    return re.sub(r"[^a-z0-9]+", " ", text).strip()
 
 
 def report_group(ptf: PTF, group: str | None, mode: str,
@@ -442,12 +444,13 @@ def run_checks(ptf: PTF, values: Sequence[Any], mode: str,
 
 def check_outputs(ptf: PTF, outputs: Sequence[Any], mode: str,
                   stacklevel: int = 3, seen: set[str] | None = None
-                  ) -> dict[str, int]:
+                  ) -> dict[str, int] | None:
     """Checks one call's outputs (in the unit of the publication) against
     what their kinds can be; warns or raises once with every problem and
-    returns the number of values outside, by output name."""
+    returns the number of values outside, by output name (None with
+    ``check="off"``)."""
     if mode == "off":
-        return {}
+        return None
     plan = output_plan(ptf)
     tally = plan.tally(outputs)
     plan.report(tally, mode, stacklevel + 1, seen)

@@ -27,6 +27,7 @@ import importlib
 import math
 import sys
 from collections.abc import Iterator, Mapping
+from dataclasses import replace
 from typing import Any
 
 import numpy as np
@@ -530,6 +531,12 @@ def _items(ptf: PTF, bound: list[Bound] | None,
         if b is None:
             items.append(_checks.Checked(q, q.name, None))
             continue
+        if b.derive is not None and q.dtype == "uint32":
+            # A class derived from the texture: the texture is checked
+            # (see _check_class_texture), not the index made from it.
+            items.append(_checks.Checked(replace(q, range=None), b.label,
+                                         None))
+            continue
         conv = convs[i] if convs is not None else None
         back = None
         if conv is not None and not conv.identity:
@@ -540,9 +547,43 @@ def _items(ptf: PTF, bound: list[Bound] | None,
     return items
 
 
+def _check_class_texture(ptf: PTF, binding: Binding, check: str) -> None:
+    """A texture class derived from sand, silt and clay (Clapp and
+    Hornberger's row): the fractions it came from are checked, each against
+    0-100 % and their sum against 100 %, in the caller's words.  Lazy
+    fractions are classified block by block and not checked here."""
+    from . import units as u
+
+    if check == "off":
+        return
+    for b in binding.inputs:
+        if b.derive is None or b.q.dtype != "uint32":
+            continue
+        if _lazy([s.value for s in b.sources]):
+            continue
+        items, values = [], []
+        for s in b.sources:
+            kind = s.label if s.label in _checks.TEXTURE else None
+            kind = kind or next(k for k in _checks.TEXTURE
+                                if k not in {i.q.kind for i in items})
+            q = Quantity(name=kind, unit="percent", meaning=kind, kind=kind,
+                         range=(0.0, 100.0))
+            value = np.asarray(getattr(s.value, "values", s.value),
+                               dtype=np.float64)
+            back = None
+            if s.unit is not None:
+                conv = u.conversion(s.unit, "percent")
+                value = conv.apply(value)
+                if not conv.identity:
+                    back = _back(conv.divide, conv.multiply)
+            items.append(_checks.Checked(q, s.label, s.unit, back))
+            values.append(value)
+        _checks.run_checks(ptf, values, check, items, stacklevel=4)
+
+
 def _run_numpy(ptf: PTF, binding: Binding, check: str,
                threads: int | None
-               ) -> tuple[tuple[Any, ...], dict[str, int]]:
+               ) -> tuple[tuple[Any, ...], dict[str, int] | None]:
     """NumPy data: each block of the call converted, checked, evaluated
     and its outputs checked while it is in the cache, on all cores for
     large calls; the checks report once, after the last block (inputs,
@@ -586,7 +627,7 @@ def _run_numpy(ptf: PTF, binding: Binding, check: str,
             p.report(p.tally(ops), check, stacklevel=5)
         result = _as_tuple(ptf.ufunc(*ops))
         if out_plan is None:
-            return result, {}
+            return result, None
         t = out_plan.tally(result)
         out_plan.report(t, check, stacklevel=5)
         return result, out_plan.outside_counts(t)
@@ -606,7 +647,7 @@ def _run_numpy(ptf: PTF, binding: Binding, check: str,
     nthreads = 1 if threads == 1 else (threads or default_threads())
     run_chunked(shape, run, nthreads)
     if out_plan is None:
-        return outs, {}
+        return outs, None
     totals = [_checks.Tally.empty(len(p.items)) for p in (*plans, out_plan)]
     for block in tallies:
         for total, t in zip(totals, block):
@@ -881,6 +922,8 @@ def estimate(ptf: str | np.ufunc | PTF, /, *args: Any,
     binding = bind(entry, args, inputs, data=data, mapping=mapping,
                    units=units, preset=preset_obj)
     _checks.report_group(entry, group, check, stacklevel=3)
+    if prep.index_input is not None:
+        _check_class_texture(entry, binding, check)
     units_out, convs = _output_conversions(entry, binding, out_units)
     notes = tuple(binding.notes()) + _catalog_notes(entry)
     kind = _container([s.value for b in binding.inputs for s in b.sources])
@@ -907,7 +950,8 @@ def estimate(ptf: str | np.ufunc | PTF, /, *args: Any,
     elif kind == "pandas":
         out = _run_pandas(entry, values, check, threads, items)
         outside = _checks.check_outputs(
-            entry, [np.asarray(o) for o in out], check, stacklevel=3)
+            entry, [np.asarray(o) for o in out], check, stacklevel=3) \
+            if check != "off" else None
     elif kind == "masked":
         out = _run_masked(entry, values, check, items)
         outside = _checks.check_outputs(
