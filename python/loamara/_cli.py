@@ -172,8 +172,9 @@ def cmd_run(args: argparse.Namespace) -> int:
         print(f"{p.name}: {what} written to {args.output}", file=sys.stderr)
         return 0
     rows = run_table(p, paths[0], Path(args.output), opts)
+    closing = rows.closing() if hasattr(rows, "closing") else ""
     print(f"{p.name}: {rows} row{'s' * (rows != 1)} written to "
-          f"{args.output}", file=sys.stderr)
+          f"{args.output}{closing}", file=sys.stderr)
     return 0
 
 
