@@ -340,7 +340,8 @@ def _calibration(d: dict[str, Any] | None) -> Calibration | None:
         population=d.get("population", NOT_ESTABLISHED_TEXT),
         region=d.get("region"), n_samples=d.get("n_samples"),
         layers=d.get("layers"),
-        ranges={k: _range(v) for k, v in (d.get("ranges") or {}).items()},
+        ranges={k: r for k, v in (d.get("ranges") or {}).items()
+                if (r := _range(v)) is not None},
         evidence=d.get("evidence", NOT_ESTABLISHED_TEXT))
 
 

@@ -561,7 +561,8 @@ def _check_class_texture(ptf: PTF, binding: Binding, check: str) -> None:
             continue
         if _lazy([s.value for s in b.sources]):
             continue
-        items, values = [], []
+        items: list[_checks.Checked] = []
+        values: list[np.ndarray] = []
         for s in b.sources:
             kind = s.label if s.label in _checks.TEXTURE else None
             kind = kind or next(k for k in _checks.TEXTURE
@@ -876,7 +877,13 @@ def estimate(ptf: str | np.ufunc | PTF, /, *args: Any,
     possible range, percent contents that all look like fractions, and
     sand + silt + clay far from 100 % give one :class:`loamara.RangeWarning`
     (or :class:`loamara.RangeError`) naming the input, the range, the count
-    and the likely fix.  Data are never altered by a check.
+    and the likely fix.  The outputs are checked too, against what their
+    kinds can be, in a second warning (``Result.outside`` counts them); with
+    "raise" nothing is returned.  Inputs outside the function's established
+    calibration ranges, and ``group`` (the soil group, FAO soil unit or
+    region of the soils, where the caller knows it) other than the one a
+    variant was fitted to, give a :class:`loamara.DomainWarning` (or
+    :class:`loamara.DomainError`).  Data are never altered by a check.
 
     Large NumPy inputs are evaluated on all cores (``threads`` to choose,
     ``threads=1`` for one), bit for bit as one call.

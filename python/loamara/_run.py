@@ -630,9 +630,9 @@ def _write_all(job: Job, source: Path, src: str, header: list[str],
         total += chunk.nrows
         bar.update(chunk.nrows)
     writer.close()
-    rows = Rows(total)
-    rows.outside = dict(getattr(job, "outside", {}))
-    return rows
+    written = Rows(total)
+    written.outside = dict(getattr(job, "outside", {}))
+    return written
 
 
 def progress_wanted() -> bool:
