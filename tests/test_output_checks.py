@@ -111,3 +111,21 @@ def test_clapp_keeps_the_container_of_its_inputs():
         out = loamara.estimate("clapp1978", data=data)["b"]
         assert out.dims == ("cell",) and list(out.cell) == [1, 2]
         assert list(out.values) == [5.39, 10.4]
+
+
+def test_inputs_outside_an_established_calibration_range():
+    # No existing publication has established ranges yet: one is given
+    # here, in the kind's unit (percent), to a function taking fractions.
+    from dataclasses import replace
+
+    from loamara import _catalog, _checks
+    p = loamara.lookup("saxton2006")
+    cal = _catalog.Calibration("test", ranges={"sand": (5.0, 70.0)})
+    p = replace(p, citation=replace(p.citation, calibration=cal))
+    with pytest.warns(loamara.DomainWarning) as rec:
+        _checks.run_checks(p, [np.array([0.1, 0.8]), 0.2, 2.0], "warn")
+    assert len(rec) == 1
+    assert "1 of 2 outside the calibration range" in str(rec[0].message)
+    assert "[0.05, 0.7]" in str(rec[0].message)
+    with pytest.raises(loamara.DomainError):
+        _checks.run_checks(p, [np.array([0.8]), 0.2, 2.0], "raise")
