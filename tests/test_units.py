@@ -48,6 +48,10 @@ def test_units_that_do_not_convert(src, dst):
 def test_given_units_equal_conversion_by_hand_bit_for_bit():
     with warnings.catch_warnings():
         warnings.simplefilter("error")
+        # The inputs are right; the air-entry tension of the sandiest soil
+        # is negative, which the output check reports.
+        warnings.filterwarnings("ignore", r"calc_ptf_saxton2006: output "
+                                "psi_e", loamara.RangeWarning)
         r = loamara.estimate("saxton2006", sand=SAND_PCT, clay=CLAY_PCT * 10,
                              om=pint.Quantity(25.0, "g/kg"),
                              units={"sand": "%", "clay": "g/kg"})
