@@ -38,14 +38,15 @@ constexpr double kSqrt2 = 1.4142135623730951;
 // h -> 0+ tends to theta_s.
 // Inputs: h, theta_r, theta_s, h_m, sigma.  Output: theta.
 //
-// As stages (the quotient, log, the division by sigma sqrt 2, then erfc
-// and the sum), so that the contiguous loop makes a strip of log calls,
+// As stages (the quotient and log, the division by sigma sqrt 2, then erfc
+// and the sum; the saturation test stays with the log call, unvectorised,
+// where a NaN head raises no flag), so that the contiguous loop makes a strip of log calls,
 // then a strip of erfc calls, the arithmetic between them vectorised.  A saturated
 // element takes log(1) = 0 and erfc(0) on the way (no flag) and keeps
 // theta_s; the strided loop evaluates the same stages per element.
 struct Kosugi {
     static constexpr int nin = 5, nout = 1;
-    static constexpr int nstages = 4, ncarry = 5;
+    static constexpr int nstages = 3, ncarry = 5;
     template <int S>
     static inline void stage(const double* x, double* c, double* y) {
         if constexpr (S == 0) {
@@ -54,10 +55,8 @@ struct Kosugi {
             c[2] = x[2];
             c[3] = saturated ? 1.0 : x[4] * kSqrt2;   // sigma * sqrt2
             c[4] = saturated ? 1.0 : 0.0;
-            c[0] = saturated ? 1.0 : x[0] / x[3];     // h / h_m
+            c[0] = std::log(saturated ? 1.0 : x[0] / x[3]);
         } else if constexpr (S == 1) {
-            c[0] = std::log(c[0]);
-        } else if constexpr (S == 2) {
             c[0] = c[0] / c[3];                       // z
         } else {
             const double se = 0.5 * std::erfc(c[0]);
@@ -77,13 +76,13 @@ struct Kosugi {
 // L > 0; for L < 0 at h = +inf the product is inf * 0, NaN).
 // Inputs: h, Ks, h_m, sigma, L.  Output: K.
 //
-// As stages (the quotient; log; the two erfc arguments; the two erfc calls
+// As stages (the quotient and log; the two erfc arguments; the two erfc calls
 // side by side; pow and the product).
 // A saturated element takes log(1), erfc(0), erfc(1 / sqrt2) and
 // pow(0.5, L) on the way (no flag) and keeps Ks.
 struct KosugiConductivity {
     static constexpr int nin = 5, nout = 1;
-    static constexpr int nstages = 5, ncarry = 5;
+    static constexpr int nstages = 4, ncarry = 5;
     template <int S>
     static inline void stage(const double* x, double* c, double* y) {
         if constexpr (S == 0) {
@@ -93,14 +92,12 @@ struct KosugiConductivity {
             c[2] = sigma;
             c[3] = x[4];                                   // L
             c[4] = saturated ? 1.0 : 0.0;
-            c[0] = saturated ? 1.0 : x[0] / x[2];          // h / h_m
+            c[0] = std::log(saturated ? 1.0 : x[0] / x[2]);
         } else if constexpr (S == 1) {
-            c[0] = std::log(c[0]);
-        } else if constexpr (S == 2) {
             const double z = c[0] / (c[2] * kSqrt2);
             c[0] = z;
             c[2] = z + c[2] / kSqrt2;
-        } else if constexpr (S == 3) {
+        } else if constexpr (S == 2) {
             c[0] = 0.5 * std::erfc(c[0]);                  // se
             c[2] = 0.5 * std::erfc(c[2]);                  // w
         } else {
