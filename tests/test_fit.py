@@ -8,7 +8,7 @@ pytest.importorskip("scipy")
 
 import loamara
 import loamara._curves as C
-from loamara.fit import FitError, fit, fit_many
+from loamara._fit import FitError, fit, fit_many
 
 # Carsel and Parrish (1988), van Genuchten parameters of the 12 USDA
 # classes: theta_r, theta_s, alpha (1/cm), n; Ks (cm/d).  Loamy sand's
@@ -148,3 +148,39 @@ def test_bad_data_clear_error_per_sample(h, theta, why):
     assert out[1][1] is None and why in out[1][2]
     assert out[0][1] is not None and out[2][1] is not None
     assert out[0][1].params == out[2][1].params
+
+
+def test_command_line_fits_every_sample(tmp_path, capsys):
+    from loamara._cli import main
+
+    rows = ["id,h_cm,theta"]
+    rng = np.random.default_rng(5)
+    for s in range(3):
+        theta = vg(H10, 0.07, 0.42, 0.03 + 0.01 * s, 1.5)
+        theta = theta + rng.normal(0, 0.003, H10.size)
+        rows += [f"S{s},{a},{float(b)!r}" for a, b in zip(H10, theta)]
+    rows += ["few,100,0.3", "few,1000,0.2", "neg,10,0.3", "neg,100,-0.1",
+             "neg,300,0.2", "neg,1000,0.1", "neg,3000,0.1"]
+    src = tmp_path / "data.csv"
+    src.write_text("\n".join(rows) + "\n")
+    out = tmp_path / "params.csv"
+    out.write_text("previous")
+    assert main([ "fit", str(src), "--sample", "id", "--h", "h_cm",
+                  "--theta", "theta", "--h-unit", "cm", "--model", "vg",
+                  "-o", str(out)]) == 0
+    import csv
+    with open(out) as f:
+        table = list(csv.DictReader(f))
+    assert [r["id"] for r in table] == ["S0", "S1", "S2", "few", "neg"]
+    assert [r["status"] for r in table[:3]] == ["ok"] * 3
+    assert "2 points for 4 parameters" in table[3]["status"]
+    assert "negative water content -0.1" in table[4]["status"]
+    assert table[4]["alpha [1/cm]"] == "nan"
+    np.testing.assert_allclose([float(r["alpha [1/cm]"]) for r in table[:3]],
+                               [0.03, 0.04, 0.05], rtol=0.1)
+    assert "3 of 5 samples fitted" in capsys.readouterr().err
+    # A table without the columns: an error, the previous output kept.
+    assert main(["fit", str(src), "--sample", "id", "--h", "h",
+                 "--theta", "theta", "-o", str(out)]) == 1
+    assert "no column 'h'" in capsys.readouterr().err
+    assert "S0" in out.read_text()

@@ -42,8 +42,10 @@ from .ensemble import ensemble as ensemble
 from ._ufuncs import *  # noqa: F403  (the 176 ufuncs of _loamara)
 from ._curve_ufuncs import *  # noqa: F403
 from .parallel import parallel_apply as parallel_apply
-from .fit import FitError as FitError
-from .fit import FitResult as FitResult
-from .fit import fit as fit
+from ._fit import FitError as FitError
+from ._fit import FitResult as FitResult
+from ._fit import fit as fit
+from ._fit import fit_many as fit_many
+from ._fit import group_samples as group_samples
 
 __version__ = "0.1.0"

@@ -221,6 +221,9 @@ class FitResult:
     k_weight: float = K_WEIGHT
     note: str = ""
     nfev: int = 0
+    free: tuple[str, ...] = ()
+    cov: np.ndarray | None = field(default=None, repr=False)
+    t975: float = math.nan
     ranking: tuple[FitResult, ...] = field(default=(), repr=False)
 
     @property
@@ -256,6 +259,28 @@ class FitResult:
         return curve(self, h, "k", h_unit=h_unit or self.h_unit,
                      out_unit=out_unit)
 
+    def theta_band(self, h: Any, h_unit: str | None = None
+                   ) -> tuple[np.ndarray, np.ndarray]:
+        """The 95 % confidence band of the fitted retention curve at the
+        suctions ``h``: theta +- t * sqrt(g' cov g), g the gradient of
+        theta in the free parameters (central differences)."""
+        base = self.theta_at(h, h_unit)
+        if self.cov is None or not np.isfinite(self.cov).all():
+            nan = np.full_like(base, np.nan)
+            return nan, nan
+        grads = []
+        for q in self.free:
+            v = self.params[q]
+            step = 1e-6 * max(abs(v), 1e-8)
+            up = _replace(self, params={**self.params, q: v + step})
+            dn = _replace(self, params={**self.params, q: v - step})
+            grads.append((up.theta_at(h, h_unit) - dn.theta_at(h, h_unit))
+                         / (2 * step))
+        g = np.stack(grads, axis=-1)
+        var = np.einsum("...i,ij,...j->...", g, self.cov, g)
+        half = self.t975 * np.sqrt(np.maximum(var, 0.0))
+        return base - half, base + half
+
     def measured(self) -> dict[str, float]:
         """The fitted curve as measured-like values, by kind of the
         catalog: theta_s, the volumetric water contents at the catalog's
@@ -283,7 +308,7 @@ class FitResult:
             row[p] = v
             row[f"{p}_se"] = self.stderr[p]
             row[f"{p}_lo"], row[f"{p}_hi"] = self.ci[p]
-        row.update(n=float(self.n), rmse=self.rmse, r2=self.r2, aic=self.aic,
+        row.update(n_points=float(self.n), rmse=self.rmse, r2=self.r2, aic=self.aic,
                    aicc=self.aicc, bic=self.bic)
         return row
 
@@ -330,14 +355,14 @@ def check_data(h: np.ndarray, theta: np.ndarray, k: np.ndarray | None,
         raise FitError(f"k has {k.size} values and h {h.size}")
     bad = ~np.isfinite(h) | ~np.isfinite(theta)
     if bad.any():
-        raise FitError(f"{int(bad.sum())} suction or water content values "
-                       "are missing or not finite (first at point "
-                       f"{int(np.argmax(bad)) + 1})")
+        raise FitError(f"missing or not finite suction or water content at "
+                       f"{int(bad.sum())} of {h.size} points (first at "
+                       f"point {int(np.argmax(bad)) + 1})")
     if (theta < 0).any():
-        raise FitError(f"negative water content {theta[theta < 0][0]!r} "
+        raise FitError(f"negative water content {float(theta[theta < 0][0])!r} "
                        f"at point {int(np.argmax(theta < 0)) + 1}")
     if (theta > 1).any():
-        raise FitError(f"water content {theta[theta > 1][0]!r} above 1 at "
+        raise FitError(f"water content {float(theta[theta > 1][0])!r} above 1 at "
                        f"point {int(np.argmax(theta > 1)) + 1}: give "
                        "theta_unit='%' for percent")
     if np.unique(h).size < 2:
@@ -533,6 +558,7 @@ def _fit(key: str, h: np.ndarray, theta: np.ndarray, k: np.ndarray | None,
     active = res.active_mask != 0
     jac = np.asarray(res.jac)[:, ~active]
     se = np.full(p_count, np.nan)
+    cov_all = np.full((p_count, p_count), np.nan)
     notes = []
     if active.any():
         notes.append("at a bound (no standard error): "
@@ -549,6 +575,8 @@ def _fit(key: str, h: np.ndarray, theta: np.ndarray, k: np.ndarray | None,
                              "(singular Jacobian)")
             se[~active] = np.sqrt(np.where(np.diag(cov) >= 0,
                                            np.diag(cov), np.nan))
+            keep = np.flatnonzero(~active)
+            cov_all[np.ix_(keep, keep)] = cov
     tq = float(stats.t.ppf(0.975, dof)) if dof > 0 else math.nan
     p = full(res.x)
     ses = {q: 0.0 if q in fixed else math.nan for q in names}
@@ -559,6 +587,7 @@ def _fit(key: str, h: np.ndarray, theta: np.ndarray, k: np.ndarray | None,
             p[a], p[b] = p[b], p[a]
             ses[a], ses[b] = ses[b], ses[a]
         p["w_1"] = 1.0 - p["w_1"]
+        cov_all = np.full_like(cov_all, np.nan)  # no band after the swap
     if "theta_r" in p and p["theta_r"] > p["theta_s"]:
         notes.append("theta_r above theta_s")
     ordered = {q: float(p[q]) for q in names}
@@ -580,7 +609,8 @@ def _fit(key: str, h: np.ndarray, theta: np.ndarray, k: np.ndarray | None,
         r2=1.0 - float(rt @ rt) / sst if sst > 0 else math.nan,
         aic=aic, aicc=aicc, bic=bic, h_unit=h_unit, h=h.copy(),
         theta=theta.copy(), k=None if k is None else k.copy(),
-        k_weight=k_weight, note="; ".join(notes), nfev=int(res.nfev))
+        k_weight=k_weight, note="; ".join(notes), nfev=int(res.nfev),
+        free=tuple(free), cov=cov_all, t975=tq)
 
 
 def _unit(name: str, spec: _Model, h_unit: str, k_unit: str | None) -> str:
@@ -593,15 +623,58 @@ def _unit(name: str, spec: _Model, h_unit: str, k_unit: str | None) -> str:
     return "dimensionless"
 
 
-def fit_many(groups: Sequence[tuple[Any, np.ndarray, np.ndarray,
-                                    np.ndarray | None]],
-             **options: Any) -> list[tuple[Any, FitResult | None, str]]:
-    """Fits each (sample id, h, theta, k) on its own: a list of (sample
-    id, result or None, "" or the reason it could not be fitted)."""
-    out: list[tuple[Any, FitResult | None, str]] = []
+Group = tuple[Any, np.ndarray, np.ndarray, "np.ndarray | None"]
+Fitted = tuple[Any, "FitResult | None", str]
+
+
+def _fit_chunk(job: tuple[list[Group], dict[str, Any]]) -> list[Fitted]:
+    groups, options = job
+    out: list[Fitted] = []
     for sid, h, theta, k in groups:
         try:
             out.append((sid, fit(h, theta, k=k, **options), ""))
         except FitError as exc:
             out.append((sid, None, str(exc)))
+    return out
+
+
+def fit_many(groups: Sequence[Group], *, workers: int | None = 1,
+             progress: Callable[[int], None] | None = None,
+             **options: Any) -> list[Fitted]:
+    """Fits each (sample id, h, theta, k) on its own, in order: a list of
+    (sample id, result or None, "" or the reason it could not be fitted:
+    bad data, no convergence).  One sample's failure stops no other.
+    ``workers`` threads (None: every core; see
+    :func:`loamara.parallel.map_chunks`); ``progress(n)`` is told of
+    every n samples done.  Options are those of :func:`fit`."""
+    from .parallel import default_threads, map_chunks
+
+    _scipy()
+    model_key(options.get("model", "vg"))
+    groups = list(groups)
+    count = default_threads() if workers is None else int(workers)
+    # Chunks of about 1/8 of a worker's share, so that the load evens out
+    # and the progress moves.
+    size = max(8, -(-len(groups) // (8 * count)))
+    chunks = [(groups[i:i + size], dict(options))
+              for i in range(0, len(groups), size)]
+
+    def done(i: int) -> None:
+        if progress is not None:
+            progress(len(chunks[i][0]))
+
+    return map_chunks(_fit_chunk, chunks, count, done)
+
+
+def group_samples(ids: Sequence[Any], h: np.ndarray, theta: np.ndarray,
+                  k: np.ndarray | None = None) -> list[Group]:
+    """The rows of a long table (one point a row) as one group per sample
+    id, in the order of first appearance."""
+    order: dict[Any, list[int]] = {}
+    for i, sid in enumerate(ids):
+        order.setdefault(sid, []).append(i)
+    out: list[Group] = []
+    for sid, rows in order.items():
+        idx = np.asarray(rows)
+        out.append((sid, h[idx], theta[idx], None if k is None else k[idx]))
     return out
