@@ -177,7 +177,7 @@ def test_command_line_fits_every_sample(tmp_path, capsys):
     assert "negative water content -0.1" in table[4]["status"]
     assert table[4]["alpha [1/cm]"] == "nan"
     np.testing.assert_allclose([float(r["alpha [1/cm]"]) for r in table[:3]],
-                               [0.03, 0.04, 0.05], rtol=0.1)
+                               [0.03, 0.04, 0.05], rtol=0.25)
     assert "3 of 5 samples fitted" in capsys.readouterr().err
     # A table without the columns: an error, the previous output kept.
     assert main(["fit", str(src), "--sample", "id", "--h", "h",
