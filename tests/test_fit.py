@@ -126,6 +126,11 @@ def test_fixed_m_free_and_best():
     assert [x.aicc for x in best.ranking] == sorted(
         x.aicc for x in best.ranking)
     assert best.params["alpha_1"] > best.params["alpha_2"]
+    # The band (from the covariance, reordered with the pore systems)
+    # holds the curve and narrows where the points are.
+    lo, hi = best.theta_band(h)
+    mid = best.theta_at(h)
+    assert np.all(lo < mid) and np.all(mid < hi) and np.all(hi - lo < 0.01)
 
 
 @pytest.mark.parametrize("h, theta, why", [

@@ -265,11 +265,16 @@ class FitResult:
         suctions ``h``: theta +- t * sqrt(g' cov g), g the gradient of
         theta in the free parameters (central differences)."""
         base = self.theta_at(h, h_unit)
-        if self.cov is None or not np.isfinite(self.cov).all():
+        # Parameters held at a bound have no variance: they count as fixed.
+        cov = self.cov
+        keep = [] if cov is None else [
+            i for i in range(len(self.free)) if np.isfinite(cov[i, i])]
+        if not keep or not np.isfinite(cov[np.ix_(keep, keep)]).all():
             nan = np.full_like(base, np.nan)
             return nan, nan
         grads = []
-        for q in self.free:
+        for i in keep:
+            q = self.free[i]
             v = self.params[q]
             step = 1e-6 * max(abs(v), 1e-8)
             up = _replace(self, params={**self.params, q: v + step})
@@ -277,7 +282,8 @@ class FitResult:
             grads.append((up.theta_at(h, h_unit) - dn.theta_at(h, h_unit))
                          / (2 * step))
         g = np.stack(grads, axis=-1)
-        var = np.einsum("...i,ij,...j->...", g, self.cov, g)
+        cov = cov[np.ix_(keep, keep)]
+        var = np.einsum("...i,ij,...j->...", g, cov, g)
         half = self.t975 * np.sqrt(np.maximum(var, 0.0))
         return base - half, base + half
 
@@ -587,7 +593,18 @@ def _fit(key: str, h: np.ndarray, theta: np.ndarray, k: np.ndarray | None,
             p[a], p[b] = p[b], p[a]
             ses[a], ses[b] = ses[b], ses[a]
         p["w_1"] = 1.0 - p["w_1"]
-        cov_all = np.full_like(cov_all, np.nan)  # no band after the swap
+        # The covariance follows: the pairs swapped, w_1's sign turned.
+        swap = np.eye(p_count)
+        where = {q: i for i, q in enumerate(free)}
+        for a, b in (("alpha_1", "alpha_2"), ("n_1", "n_2")):
+            if a in where and b in where:
+                i, j = where[a], where[b]
+                swap[[i, j]] = swap[[j, i]]
+            elif a in where or b in where:
+                swap[:] = np.nan   # one of a pair fixed: no covariance
+        if "w_1" in where:
+            swap[where["w_1"]] *= -1.0
+        cov_all = swap @ cov_all @ swap.T
     if "theta_r" in p and p["theta_r"] > p["theta_s"]:
         notes.append("theta_r above theta_s")
     ordered = {q: float(p[q]) for q in names}
