@@ -266,9 +266,11 @@ class FitResult:
         theta in the free parameters (central differences)."""
         base = self.theta_at(h, h_unit)
         # Parameters held at a bound have no variance: they count as fixed.
+        if self.cov is None:
+            nan = np.full_like(base, np.nan)
+            return nan, nan
         cov = self.cov
-        keep = [] if cov is None else [
-            i for i in range(len(self.free)) if np.isfinite(cov[i, i])]
+        keep = [i for i in range(len(self.free)) if np.isfinite(cov[i, i])]
         if not keep or not np.isfinite(cov[np.ix_(keep, keep)]).all():
             nan = np.full_like(base, np.nan)
             return nan, nan
@@ -524,10 +526,10 @@ def _fit(key: str, h: np.ndarray, theta: np.ndarray, k: np.ndarray | None,
                                         FLOOR_K))
         start["ks"] = float(10.0 ** np.mean(logk - guess)) if np.all(
             np.isfinite(guess)) else float(np.nanmax(k))
-    for p in free:  # strictly inside the bounds
-        lo, hi = bounds[p]
-        start[p] = min(max(start[p], lo + 1e-9 * max(1.0, abs(lo))),
-                       hi - 1e-9 if math.isfinite(hi) else start[p])
+    for q in free:  # strictly inside the bounds
+        low, high = bounds[q]
+        start[q] = min(max(start[q], low + 1e-9 * max(1.0, abs(low))),
+                       high - 1e-9 if math.isfinite(high) else start[q])
 
     def full(x: np.ndarray) -> dict[str, float]:
         p = dict(fixed)
@@ -542,9 +544,9 @@ def _fit(key: str, h: np.ndarray, theta: np.ndarray, k: np.ndarray | None,
         kk = np.log10(np.maximum(model_k(p), FLOOR_K))
         return np.concatenate([r, k_weight * (kk - logk)])
 
-    x0 = np.array([start[p] for p in free])
-    lo = np.array([bounds[p][0] for p in free])
-    hi = np.array([bounds[p][1] for p in free])
+    x0 = np.array([start[q] for q in free])
+    lo = np.array([bounds[q][0] for q in free])
+    hi = np.array([bounds[q][1] for q in free])
     with np.errstate(all="ignore"):
         try:
             res = opt.least_squares(residuals, x0, bounds=(lo, hi),

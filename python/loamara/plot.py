@@ -535,7 +535,7 @@ def _draw_fits(ax: Axes, fits: Sequence[Any], h: np.ndarray, h_unit: str,
         line, = ax.plot(h, theta, color=colour, lw=1.8, zorder=3,
                         label=f"{r.label}, fitted (AICc {r.aicc:.1f})")
         line.set_gid(f"loamara-fit:{r.model}")
-        if lo is not None and np.isfinite(lo).any():
+        if lo is not None and hi is not None and np.isfinite(lo).any():
             ax.fill_between(h, lo, hi, color=colour, alpha=0.18, lw=0,
                             zorder=2)
         if not any(r.h is p.h or (r.h.shape == p.h.shape and np.array_equal(
