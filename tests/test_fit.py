@@ -189,3 +189,26 @@ def test_command_line_fits_every_sample(tmp_path, capsys):
                  "--theta", "theta", "-o", str(out)]) == 1
     assert "no column 'h'" in capsys.readouterr().err
     assert "S0" in out.read_text()
+
+
+@pytest.mark.parametrize("model, theta, k, true", [
+    ("kosugi", lambda h: C.calc_swrc_kosugi(h, 0.05, 0.42, 120.0, 1.6),
+     lambda h, t: C.calc_hcc_kosugi(h, 24.0, 120.0, 1.6, -0.7),
+     {"h_m": 120.0, "sigma": 1.6, "ks": 24.0, "l": -0.7}),
+    ("bc", lambda h: C.calc_swrc_brooks_corey(h, 0.05, 0.42, 12.0, 0.4),
+     lambda h, t: C.calc_hcc_brooks_corey(h, 11.0, 12.0, 0.4),
+     {"psi_b": 12.0, "lambda": 0.4, "ks": 11.0}),
+    ("campbell", lambda h: C.calc_swrc_campbell(h, 0.45, 5.0, 4.0),
+     lambda h, t: C.calc_hcc_campbell(t, 3.0, 0.45, 4.0),
+     {"psi_e": 5.0, "b": 4.0, "ks": 3.0}),
+])
+def test_joint_conductivity_fits(model, theta, k, true):
+    h = np.geomspace(1.0, 15000.0, 10)
+    t = theta(h)
+    kk = k(h, t)
+    kk[3] = np.nan   # not measured at one suction
+    r = fit(h, t, model, k=kk, l="fit")
+    np.testing.assert_allclose([r.params[q] for q in true],
+                               list(true.values()), rtol=1e-6)
+    with pytest.raises(FitError, match="no conductivity model"):
+        fit(h, t, "durner", k=kk)
