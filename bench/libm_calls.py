@@ -19,7 +19,7 @@ from __future__ import annotations
 
 import numpy as np
 
-FUNCTIONS = ("exp", "log", "log10", "pow")
+FUNCTIONS = ("exp", "log", "log10", "erfc", "pow")
 
 
 def exp(arg):
@@ -32,6 +32,10 @@ def log(arg):
 
 def log10(arg):
     return ("log10", lambda x, y: (arg(x, y),))
+
+
+def erfc(arg):
+    return ("erfc", lambda x, y: (arg(x, y),))
 
 
 def pow_(base, expo):
@@ -218,6 +222,16 @@ CURVE_INPUTS = {
     "calc_hcc_mualem_van_genuchten": [_span(1.0, 15000.0), _span(1.0, 50.0),
                                       _span(0.005, 0.05), _span(1.1, 2.5),
                                       _span(0.3, 0.7)],
+    "calc_swrc_durner": [_span(1.0, 15000.0), _span(0.02, 0.1),
+                         _span(0.35, 0.5), _span(0.1, 0.9), _span(0.02, 0.5),
+                         _span(1.5, 3.0), _span(0.001, 0.02),
+                         _span(1.1, 2.0)],
+    "calc_swrc_kosugi": [_span(1.0, 15000.0), _span(0.02, 0.1),
+                         _span(0.35, 0.5), _span(20.0, 500.0),
+                         _span(0.5, 3.0)],
+    "calc_hcc_kosugi": [_span(1.0, 15000.0), _span(1.0, 50.0),
+                        _span(20.0, 500.0), _span(0.5, 3.0),
+                        _span(0.3, 0.7)],
     "calc_swrc_brooks_corey": [_span(50.0, 15000.0), _span(0.02, 0.1),
                                _span(0.35, 0.5), _span(5.0, 40.0),
                                _span(0.1, 0.6)],
@@ -275,6 +289,24 @@ LIBM_CALLS.update({
         pow_(lambda x, y: 1.0 - np.power(_mvg(x)[0], 1.0 / _mvg(x)[1]),
              lambda x, y: _mvg(x)[1]),
         pow_(lambda x, y: _mvg(x)[0], lambda x, y: x[4])],
+    "calc_swrc_durner": [
+        pow_(lambda x, y: x[4] * x[0], lambda x, y: x[5]),
+        pow_(lambda x, y: x[6] * x[0], lambda x, y: x[7]),
+        pow_(lambda x, y: 1.0 + np.power(x[4] * x[0], x[5]),
+             lambda x, y: 1.0 / x[5] - 1.0),
+        pow_(lambda x, y: 1.0 + np.power(x[6] * x[0], x[7]),
+             lambda x, y: 1.0 / x[7] - 1.0)],
+    # Kosugi (1996): log(h / h_m), then erfc (twice for K) and pow(Se, L).
+    "calc_swrc_kosugi": [
+        log(lambda x, y: x[0] / x[3]),
+        erfc(lambda x, y: np.log(x[0] / x[3]) / (x[4] * np.sqrt(2.0)))],
+    "calc_hcc_kosugi": [
+        log(lambda x, y: x[0] / x[2]),
+        erfc(lambda x, y: np.log(x[0] / x[2]) / (x[3] * np.sqrt(2.0))),
+        erfc(lambda x, y: np.log(x[0] / x[2]) / (x[3] * np.sqrt(2.0))
+             + x[3] / np.sqrt(2.0)),
+        # pow(Se, L): Se of the order of 0.5 stands for it.
+        pow_(lambda x, y: 0.5 + 0.0 * x[0], lambda x, y: x[4])],
     "calc_swrc_brooks_corey": [
         pow_(lambda x, y: x[0] / x[3], lambda x, y: -x[4])],
     "calc_hcc_brooks_corey": [

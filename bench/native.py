@@ -52,6 +52,7 @@ LIBM_LOOPS = r"""
 UNARY(exp)
 UNARY(log)
 UNARY(log10)
+UNARY(erfc)
 
 void loop_pow(const double* a, const double* b, double* out, long n,
               long reps) {
@@ -141,7 +142,7 @@ class Native:
         subprocess.run(cmd, check=True)
         self.lib = ctypes.CDLL(so_path)
         vp, lng = ctypes.c_void_p, ctypes.c_long
-        for name in ("exp", "log", "log10"):
+        for name in ("exp", "log", "log10", "erfc"):
             fn = getattr(self.lib, f"loop_{name}")
             fn.argtypes, fn.restype = [vp, vp, lng, lng], None
         self.lib.loop_pow.argtypes = [vp, vp, vp, lng, lng]

@@ -194,9 +194,12 @@ EXPECTED_COUNTS = {name: (nin, nout) for name, nin, nout in EXPECTED_ROWS}
 
 # Every ufunc of loamara._curves: name, nin, nout, in registration order.
 CURVE_ROWS = [
+    ("calc_swrc_durner", 8, 1),
     ("calc_swrc_van_genuchten", 6, 1),
     ("calc_swrc_van_genuchten_head", 6, 1),
     ("calc_hcc_mualem_van_genuchten", 5, 1),
+    ("calc_swrc_kosugi", 5, 1),
+    ("calc_hcc_kosugi", 5, 1),
     ("calc_swrc_brooks_corey", 5, 1),
     ("calc_hcc_brooks_corey", 4, 1),
     ("calc_swrc_campbell", 4, 1),

@@ -1,6 +1,7 @@
 """Retention and conductivity curves of loamara._curves: van Genuchten
-(1980) with Mualem's conductivity, Brooks and Corey (1964), Campbell (1974)
-and the complete tension curve of Saxton and Rawls (2006)."""
+(1980) with Mualem's conductivity, Durner (1994), Kosugi (1996) with
+Mualem's conductivity, Brooks and Corey (1964), Campbell (1974) and the
+complete tension curve of Saxton and Rawls (2006)."""
 import math
 
 import numpy as np
@@ -38,6 +39,29 @@ def mvg_k(h, ks, a, n, l):
     se = math.pow(1.0 + t, -m)
     w = 1.0 - math.pow(1.0 - math.pow(se, 1.0 / m), m)
     return ks * math.pow(se, l) * (w * w)
+
+
+SQRT2 = 1.4142135623730951
+
+
+def kosugi_theta(h, tr, ts, hm, sigma):
+    z = math.log(h / hm) / (sigma * SQRT2)
+    return tr + (ts - tr) * (0.5 * math.erfc(z))
+
+
+def kosugi_k(h, ks, hm, sigma, l):
+    z = math.log(h / hm) / (sigma * SQRT2)
+    se = 0.5 * math.erfc(z)
+    w = 0.5 * math.erfc(z + sigma / SQRT2)
+    return ks * math.pow(se, l) * (w * w)
+
+
+def durner_theta(h, tr, ts, w1, a1, n1, a2, n2):
+    m1 = 1.0 - 1.0 / n1
+    m2 = 1.0 - 1.0 / n2
+    s1 = math.pow(1.0 + math.pow(a1 * h, n1), -m1)
+    s2 = math.pow(1.0 + math.pow(a2 * h, n2), -m2)
+    return tr + (ts - tr) * (w1 * s1 + (1.0 - w1) * s2)
 
 
 def saxton_params(sand, clay, om):
@@ -184,6 +208,68 @@ def test_saxton_suction_is_the_tension_ufuncs(soil):
         rtol=1e-11)
 
 
+KOSUGI = (0.05, 0.42, 120.0, 1.6)     # theta_r, theta_s, h_m (cm), sigma
+DURNER = (0.03, 0.45, 0.35, 0.5, 2.4, 0.004, 1.5)
+
+
+@pytest.mark.parametrize("sigma, l", [(1.6, 0.5), (0.4, 0.5), (3.1, -1.0)])
+def test_kosugi_exact_and_median(sigma, l):
+    tr, ts, hm = KOSUGI[:3]
+    theta = curve(C.calc_swrc_kosugi, HEADS, tr, ts, hm, sigma)
+    assert_same_bits(theta, [kosugi_theta(h, tr, ts, hm, sigma)
+                             for h in HEADS])
+    assert np.all(np.diff(theta) <= 0)
+    with np.errstate(all="ignore"):
+        k = curve(C.calc_hcc_kosugi, HEADS, 24.0, hm, sigma, l)
+    ref = [kosugi_k(h, 24.0, hm, sigma, l) if kosugi_theta(
+        h, 0, 1, hm, sigma) > 0 else math.nan for h in HEADS]
+    ok = np.isfinite(ref)
+    assert_same_bits(k[ok], np.array(ref)[ok])
+    # Half saturation at the median suction, and the lognormal's tails:
+    # h_m e^(+-sigma) at 0.5 erfc(+-1/sqrt 2) = 0.158655, 0.841345.
+    se = (curve(C.calc_swrc_kosugi, [hm, hm * math.exp(sigma),
+                                     hm * math.exp(-sigma)], tr, ts, hm,
+                sigma) - tr) / (ts - tr)
+    np.testing.assert_allclose(se, [0.5, 0.158655254, 0.841344746],
+                               rtol=1e-8)
+    assert curve(C.calc_swrc_kosugi, [np.inf], tr, ts, hm, sigma)[0] == tr
+
+
+def test_kosugi_conductivity_is_mualem_integral():
+    # Mualem (1976): K/Ks = Se^L [int_0^Se dS/h / int_0^1 dS/h]^2, here
+    # integrated numerically over the lognormal curve at h = 300 cm.
+    tr, ts, hm, sigma = 0.0, 1.0, 120.0, 1.6
+    hs = np.geomspace(1e-4, 1e9, 200001)
+    se = curve(C.calc_swrc_kosugi, hs, tr, ts, hm, sigma)
+    inv = 1.0 / hs
+    area = -np.concatenate([[0.0], np.cumsum(np.diff(se) * 0.5 *
+                                             (inv[1:] + inv[:-1]))])
+    at = np.searchsorted(hs, 300.0)
+    ratio = (area[-1] - area[at]) / area[-1]
+    k = curve(C.calc_hcc_kosugi, [hs[at]], 1.0, hm, sigma, 0.5)[0]
+    assert k == pytest.approx(se[at] ** 0.5 * ratio ** 2, rel=1e-4)
+
+
+def test_durner_exact_and_its_parts():
+    theta = curve(C.calc_swrc_durner, HEADS, *DURNER)
+    assert_same_bits(theta, [durner_theta(h, *DURNER) for h in HEADS])
+    assert np.all(np.diff(theta) <= 0)
+    tr, ts, w1, a1, n1, a2, n2 = DURNER
+    # The mixture of the two van Genuchten curves, each m = 1 - 1/n.
+    vg1 = curve(C.calc_swrc_van_genuchten, HEADS, 0.0, 1.0, a1, n1,
+                1 - 1 / n1)
+    vg2 = curve(C.calc_swrc_van_genuchten, HEADS, 0.0, 1.0, a2, n2,
+                1 - 1 / n2)
+    np.testing.assert_allclose(theta, tr + (ts - tr) * (w1 * vg1 +
+                                                        (1 - w1) * vg2),
+                               rtol=1e-13)
+    # w_1 = 1 is the first system's van Genuchten curve alone.
+    one = curve(C.calc_swrc_durner, HEADS, tr, ts, 1.0, a1, n1, a2, n2)
+    np.testing.assert_allclose(one, curve(
+        C.calc_swrc_van_genuchten, HEADS, tr, ts, a1, n1, 1 - 1 / n1),
+        rtol=1e-14)
+
+
 # The curves of suction, each with parameters and its value at saturation.
 SATURATED = [
     (C.calc_swrc_van_genuchten, (0.078, 0.43, 0.036, 1.56, 0.5), 0.43),
@@ -192,6 +278,9 @@ SATURATED = [
     (C.calc_hcc_brooks_corey, (11.0, 7.26, 0.59), 11.0),
     (C.calc_swrc_campbell, (0.482, 40.5, 11.4), 0.482),
     (C.calc_swrc_saxton2006, (0.137, 0.280, 0.459, 4.31), 0.459),
+    (C.calc_swrc_kosugi, KOSUGI, 0.42),
+    (C.calc_hcc_kosugi, (24.0, 120.0, 1.6, 0.5), 24.0),
+    (C.calc_swrc_durner, DURNER, 0.45),
 ]
 
 
@@ -219,7 +308,7 @@ NAN_CASES = [(u, 100.0, p, range(len(p))) for u, p, _ in SATURATED[:5]] + [
      (0, 1)),
     (C.calc_swrc_saxton2006_suction, 0.35, (0.137, 0.280, 0.459, 4.31),
      (1, 2, 3)),
-]
+] + [(u, 100.0, p, range(len(p))) for u, p, _ in SATURATED[6:]]
 
 
 @pytest.mark.parametrize("ufunc, x, params, used", NAN_CASES,

@@ -13,6 +13,9 @@ reachable here under the same names (``loamara.calc_ptf_saxton2006`` is
 * :func:`curve`: the retention or conductivity curve of an estimate
   result, from the curve ufuncs of ``loamara._curves`` (also re-exported
   here: ``calc_swrc_*``, ``calc_hcc_*``, ``calc_texture_usda``);
+* :func:`fit`: curve models fitted to laboratory retention (and
+  conductivity) data, with standard errors, intervals and AICc (needs
+  SciPy: the ``fit`` extra);
 * :func:`applicable` and :func:`ensemble`: which functions the data at
   hand allow, grouped by what they estimate, and every one of them for a
   quantity with the spread across functions;
@@ -41,5 +44,10 @@ from .ensemble import ensemble as ensemble
 from ._ufuncs import *  # noqa: F403  (the 176 ufuncs of _loamara)
 from ._curve_ufuncs import *  # noqa: F403
 from .parallel import parallel_apply as parallel_apply
+from ._fit import FitError as FitError
+from ._fit import FitResult as FitResult
+from ._fit import fit as fit
+from ._fit import fit_many as fit_many
+from ._fit import group_samples as group_samples
 
 __version__ = "0.1.0"

@@ -53,6 +53,9 @@ CURVE_MODELS: dict[str, tuple[tuple[str, ...], tuple[str, ...]]] = {
     "brooks_corey": (("theta_r", "theta_s", "psi_b", "lambda"), ("ks",)),
     "saxton2006": (("theta_1500", "theta_33", "theta_s", "psi_e", "ks",
                     "lambda"), ()),
+    "kosugi": (("theta_r", "theta_s", "h_m", "sigma"), ("ks", "l")),
+    "durner": (("theta_r", "theta_s", "w_1", "alpha_1", "n_1", "alpha_2",
+                "n_2"), ()),
 }
 
 Range = tuple[float | None, float | None]

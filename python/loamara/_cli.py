@@ -22,7 +22,7 @@ import textwrap
 from collections.abc import Sequence
 from pathlib import Path
 
-from . import _plotcli
+from . import _fitcli, _plotcli
 from ._catalog import PTF, UnknownPTFError, catalog, lookup
 from ._format import (calibration_lines, curve_source, quantity_lines,
                       variant_lines)
@@ -389,6 +389,7 @@ def build_parser() -> argparse.ArgumentParser:
     p.set_defaults(func=cmd_demo)
 
     _plotcli.add_parser(sub)
+    _fitcli.add_parser(sub)
     return parser
 
 

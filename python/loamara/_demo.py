@@ -210,12 +210,43 @@ def demo_figures() -> list[tuple[Figure, str]]:
                             silt=soil["silt"], clay=soil["clay"],
                             om=soil["om"], bd=soil["bd"])
     triangle = plot.texture_triangle(s.sand, s.silt, s.clay)
-    return [(curves, "curves.png"), (triangle, "triangle.png")]
+    figures = [(curves, "curves.png"), (triangle, "triangle.png")]
+    try:
+        figures.append((fit_figure(), "fit.png"))
+    except ImportError:
+        pass  # no SciPy: no fit figure
+    return figures
+
+
+# A made-up laboratory sample with two pore systems (an aggregated soil):
+# Durner (1994) parameters (theta_r, theta_s, w_1, alpha_1 1/cm, n_1,
+# alpha_2 1/cm, n_2), 14 suctions in cm and measurement noise.
+FIT_SAMPLE = (0.05, 0.48, 0.3, 0.3, 3.0, 0.006, 1.5)
+FIT_SUCTIONS = (1.0, 2.0, 4.0, 7.0, 10.0, 20.0, 40.0, 70.0, 100.0, 200.0,
+                500.0, 1000.0, 3000.0, 15000.0)
+FIT_NOISE = 0.004
+
+
+def fit_figure() -> Figure:
+    """The made-up sample's points with the curves of van Genuchten
+    (m = 1 - 1/n) and Durner (1994) fitted to them, and their 95 %
+    confidence bands (needs SciPy)."""
+    from . import _curves, plot
+    from ._fit import fit
+
+    h = np.array(FIT_SUCTIONS)
+    rng = np.random.default_rng(18)
+    theta = _curves.calc_swrc_durner(h, *FIT_SAMPLE) + rng.normal(
+        0.0, FIT_NOISE, h.size)
+    fits = [fit(h, theta, model) for model in ("vg", "durner")]
+    return plot.fitted(fits, title="Fitted to a laboratory sample "
+                       "(made up, two pore systems)")
 
 
 def write_plots(directory: Path) -> None:
-    """Writes curves.png and triangle.png into ``directory`` (created if
-    missing, its parent must exist), both or neither."""
+    """Writes curves.png, triangle.png and (with SciPy) fit.png into
+    ``directory`` (created if missing, its parent must exist), all or
+    none."""
     from ._plotcli import _plot_module, save_figures
     from ._run import RunError
 

@@ -47,12 +47,15 @@ MODELS = {
     "campbell": "Campbell (1974)",
     "brooks_corey": "Brooks and Corey (1964)",
     "saxton2006": "Saxton and Rawls (2006)",
+    "kosugi": "Kosugi (1996)",
+    "durner": "Durner (1994)",
 }
 
 # The parameter whose unit fixes the unit of h, and whether it is the
 # reciprocal of that unit.
 _PRESSURE = {"van_genuchten": ("alpha", True), "campbell": ("psi_e", False),
-             "brooks_corey": ("psi_b", False), "saxton2006": ("psi_e", False)}
+             "brooks_corey": ("psi_b", False), "saxton2006": ("psi_e", False),
+             "kosugi": ("h_m", False), "durner": ("alpha_1", True)}
 
 _CONTENTS = ("theta_r", "theta_s", "theta_1500", "theta_33")
 
@@ -131,8 +134,8 @@ def curve_parameters(result: Result,
 
 
 def _given_unit(name: str) -> str:
-    return {"alpha": "1/kPa", "psi_e": "kPa", "psi_b": "kPa",
-            "ks": "mm/h"}.get(name, "dimensionless" if name not in
+    return {"alpha": "1/kPa", "psi_e": "kPa", "psi_b": "kPa", "h_m": "kPa",
+            "alpha_1": "1/kPa", "alpha_2": "1/kPa", "ks": "mm/h"}.get(name, "dimensionless" if name not in
                               _CONTENTS else "cm^3/cm^3")
 
 
@@ -161,15 +164,13 @@ def _from_table(result: Result, source: Mapping[str, Any]) -> Parameter:
 
 
 def _need(model: str, p: dict[str, Parameter], names: tuple[str, ...],
-          result: Result, what: str) -> list[Any]:
-    tag = result.ptf.curve
-    assert tag is not None
+          name: str, reasons_of: Mapping[str, Any], what: str) -> list[Any]:
     missing = [k for k in names if k not in p]
     if missing:
-        reasons = [f"{k}: {tag.parameters.get(k, {}).get('not_established', 'not estimated by this function')}"
+        reasons = [f"{k}: {reasons_of.get(k, {}).get('not_established', 'not estimated')}"
                    for k in missing]
         raise CurveError(
-            f"the {what} curve of {result.ptf.name} ({MODELS[model]}) needs "
+            f"the {what} curve of {name} ({MODELS[model]}) needs "
             + ", ".join(missing) + ", which "
             + ("is" if len(missing) == 1 else "are")
             + " not established (" + "; ".join(reasons) + "); give "
@@ -190,11 +191,12 @@ def _fraction(par: Parameter) -> Any:
     return _convert(par.value, par.unit, "cm^3/cm^3")
 
 
-def curve(result: Result, h: Any, what: str = "theta", *,
+def curve(result: Any, h: Any, what: str = "theta", *,
           h_unit: str | None = None, out_unit: str | None = None,
           params: Mapping[str, Any] | None = None) -> np.ndarray:
     """The retention curve theta(h) (``what="theta"``, volume fractions) or
-    the conductivity curve K(h) (``what="k"``) of an estimate result.
+    the conductivity curve K(h) (``what="k"``) of an estimate result, or
+    of a fitted curve (:func:`loamara.fit`).
 
     ``h`` is the suction: numbers in ``h_unit`` (any pressure, or a length
     of water column; default kPa) or a pint Quantity.  The parameters of
@@ -209,10 +211,26 @@ def curve(result: Result, h: Any, what: str = "theta", *,
             raise TypeError("h is a pint Quantity and has h_unit as well")
         h_unit, h = str(h.units), h.magnitude
     h_unit = h_unit or "kPa"
+    if not isinstance(result, Result) and hasattr(result,
+                                                  "curve_parameters"):
+        # A fitted curve (loamara.fit): its parameters in its own units.
+        model, p = result.curve_parameters(params)
+        return _model_curve(model, p, h, what, h_unit, out_unit,
+                            result.name, {})
     model, p = curve_parameters(result, params)
+    assert result.ptf.curve is not None
+    return _model_curve(model, p, h, what, h_unit, out_unit,
+                        result.ptf.name, result.ptf.curve.parameters)
+
+
+def _model_curve(model: str, p: dict[str, Parameter], h: Any, what: str,
+                 h_unit: str, out_unit: str | None, name: str,
+                 reasons: Mapping[str, Any]) -> np.ndarray:
+    """The curve of a model with the parameters ``p`` at the suctions
+    ``h`` in ``h_unit``."""
     pname, reciprocal = _PRESSURE[model]
     if pname not in p:
-        _need(model, p, (pname,), result, "retention")
+        _need(model, p, (pname,), name, reasons, "retention")
     unit = p[pname].unit
     # h goes to the unit of the model's own pressure parameter.
     h_work = _convert(np.asarray(h, dtype=np.float64), h_unit,
@@ -226,7 +244,8 @@ def curve(result: Result, h: Any, what: str = "theta", *,
 
     if model == "van_genuchten":
         tr, ts, alpha, n, m = _need(model, p, ("theta_r", "theta_s", "alpha",
-                                               "n", "m"), result, "retention")
+                                               "n", "m"), name, reasons,
+                                    "retention")
         if what == "theta":
             return np.asarray(_curves.calc_swrc_van_genuchten(
                 h_work, par(_fraction(tr)), par(_fraction(ts)),
@@ -234,45 +253,68 @@ def curve(result: Result, h: Any, what: str = "theta", *,
         if p["m"].source not in ("1 - 1/n", "given"):
             raise CurveError(
                 f"the conductivity curve of Mualem and van Genuchten needs "
-                f"m = 1 - 1/n; {result.ptf.name} fixes m = "
+                f"m = 1 - 1/n; {name} fixes m = "
                 f"{p['m'].value!r}")
-        ks, = _need(model, p, ("ks",), result, "conductivity")
+        ks, = _need(model, p, ("ks",), name, reasons, "conductivity")
         k = _curves.calc_hcc_mualem_van_genuchten(
             h_work, par(ks.value), par(alpha.value), par(n.value),
             par(p["l"].value if "l" in p else DEFAULT_L))
         return _k_out(k, ks.unit, out_unit)
+    if model == "kosugi":
+        tr, ts, hm, sigma = _need(model, p, ("theta_r", "theta_s", "h_m",
+                                             "sigma"), name, reasons,
+                                  "retention")
+        if what == "theta":
+            return np.asarray(_curves.calc_swrc_kosugi(
+                h_work, par(_fraction(tr)), par(_fraction(ts)),
+                par(hm.value), par(sigma.value)))
+        ks, = _need(model, p, ("ks",), name, reasons, "conductivity")
+        return _k_out(_curves.calc_hcc_kosugi(
+            h_work, par(ks.value), par(hm.value), par(sigma.value),
+            par(p["l"].value if "l" in p else DEFAULT_L)), ks.unit, out_unit)
+    if model == "durner":
+        tr, ts, w1, a1, n1, a2, n2 = _need(
+            model, p, ("theta_r", "theta_s", "w_1", "alpha_1", "n_1",
+                       "alpha_2", "n_2"), name, reasons, "retention")
+        if what != "theta":
+            raise CurveError(f"{name}: the Durner (1994) model has no "
+                             "conductivity curve here")
+        return np.asarray(_curves.calc_swrc_durner(
+            h_work, par(_fraction(tr)), par(_fraction(ts)), par(w1.value),
+            par(a1.value), par(n1.value),
+            par(_convert(a2.value, a2.unit, a1.unit)), par(n2.value)))
     if model == "campbell":
-        ts, pe, b = _need(model, p, ("theta_s", "psi_e", "b"), result,
-                          "retention")
+        ts, pe, b = _need(model, p, ("theta_s", "psi_e", "b"), name,
+                          reasons, "retention")
         theta = _curves.calc_swrc_campbell(h_work, par(_fraction(ts)),
                                            par(pe.value), par(b.value))
         if what == "theta":
             return np.asarray(theta)
-        ks, = _need(model, p, ("ks",), result, "conductivity")
+        ks, = _need(model, p, ("ks",), name, reasons, "conductivity")
         k = _curves.calc_hcc_campbell(theta, par(ks.value),
                                       par(_fraction(ts)), par(b.value))
         return _k_out(k, ks.unit, out_unit)
     if model == "brooks_corey":
         tr, ts, hb, lam = _need(model, p, ("theta_r", "theta_s", "psi_b",
-                                           "lambda"), result, "retention")
+                                           "lambda"), name, reasons, "retention")
         if what == "theta":
             return np.asarray(_curves.calc_swrc_brooks_corey(
                 h_work, par(_fraction(tr)), par(_fraction(ts)),
                 par(hb.value), par(lam.value)))
-        ks, = _need(model, p, ("ks",), result, "conductivity")
+        ks, = _need(model, p, ("ks",), name, reasons, "conductivity")
         return _k_out(_curves.calc_hcc_brooks_corey(
             h_work, par(ks.value), par(hb.value), par(lam.value)),
             ks.unit, out_unit)
     # Saxton and Rawls (2006): theta(psi) across the segments, then their
     # conductivity equation K(theta).
     t15, t33, ts, pe = _need(model, p, ("theta_1500", "theta_33", "theta_s",
-                                        "psi_e"), result, "retention")
+                                        "psi_e"), name, reasons, "retention")
     theta = _curves.calc_swrc_saxton2006(
         h_work, par(_fraction(t15)), par(_fraction(t33)),
         par(_fraction(ts)), par(pe.value))
     if what == "theta":
         return np.asarray(theta)
-    ks, lam = _need(model, p, ("ks", "lambda"), result, "conductivity")
+    ks, lam = _need(model, p, ("ks", "lambda"), name, reasons, "conductivity")
     import _loamara
     k = _loamara.calc_ptf_saxton2006_conductivity(
         theta, par(_fraction(ts)), par(ks.value), par(lam.value))

@@ -41,7 +41,8 @@ from typing import Any
 
 import numpy as np
 
-__all__ = ["parallel_apply", "default_threads", "run_chunked"]
+__all__ = ["parallel_apply", "default_threads", "run_chunked",
+           "map_chunks"]
 
 PROBE_ELEMENTS = 1 << 12
 MIN_CHUNK = 1 << 13
@@ -255,3 +256,35 @@ def run_chunked(shape: tuple[int, ...],
                     nthreads)
     elif rest:
         at((first, length))
+
+
+
+def map_chunks(fn: Callable[[Any], list[Any]], chunks: list[Any],
+               threads: int | None = None,
+               done: Callable[[int], None] | None = None) -> list[Any]:
+    """``fn(chunk)`` for every chunk, each returning a list, on the
+    module's threads (the caller's among them); the lists joined in the
+    order of the chunks.  ``done(i)`` is called, under a lock, as chunk
+    ``i`` completes.  On the first exception no further chunk is started;
+    it is raised once the chunks already running have finished.
+
+    Measured for SciPy least-squares fits of 10 points (the time in
+    Python, NumPy and the curve ufuncs, which release the interpreter lock
+    in their loops): 1.6 times one thread's rate on two cores, where a
+    pool of processes (forkserver, each importing SciPy) was slower than
+    one thread at 2000 fits."""
+    nthreads = default_threads() if threads is None else int(threads)
+    if nthreads < 1:
+        raise ValueError("threads must be positive")
+    results: list[list[Any]] = [[] for _ in chunks]
+    lock = threading.Lock()
+
+    def run(block: tuple[int, int]) -> None:
+        part = fn(chunks[block[0]])
+        with lock:
+            results[block[0]] = part
+            if done is not None:
+                done(block[0])
+
+    _run_blocks(run, [(i, i + 1) for i in range(len(chunks))], nthreads)
+    return [x for part in results for x in part]

@@ -46,7 +46,7 @@ if TYPE_CHECKING:
     from matplotlib.axes import Axes
     from matplotlib.figure import Figure
 
-__all__ = ["retention", "texture_triangle", "skipped", "Skipped",
+__all__ = ["retention", "fitted", "texture_triangle", "skipped", "Skipped",
            "usda_class_polygons", "curve_ptfs", "MATPLOTLIB_MISSING"]
 
 MATPLOTLIB_MISSING = "plots need matplotlib: pip install 'loamara[plot]'"
@@ -417,6 +417,9 @@ def retention(results_or_names: Any = None, *,
         entries = [results_or_names]
     else:
         entries = list(results_or_names)
+    # Fitted curves (loamara.fit) are drawn after the functions.
+    fits = [e for e in entries if _is_fit(e)]
+    entries = [e for e in entries if not _is_fit(e)]
     to_h = units.conversion("kPa", h_unit)  # UnitError for a bad unit
     if k:
         units.conversion("mm/h", k_unit)
@@ -466,18 +469,19 @@ def retention(results_or_names: Any = None, *,
             line, = ax_k.plot(h, d.k, color=colour, lw=1.8, label=d.label)
             line.set_gid(f"loamara-k:{d.ptf.name}")
 
+    fit_top = _draw_fits(ax_theta, fits, h, h_unit, len(drawn))
     _suction_axis(ax_theta, h, h_unit, to_h)
     ax_theta.set_ylabel("Volumetric water content \u03b8 (cm\u00b3/cm\u00b3)")
     top = max([float(np.nanmax(d.theta)) for d in drawn
                if d.theta is not None]
-              + [v for d in drawn for _, _, v in d.points] + [0.3])
+              + [v for d in drawn for _, _, v in d.points] + [0.3, fit_top])
     ax_theta.set_ylim(0.0, min(1.0, 1.1 * top))
     if any(d.theta is not None and d.points for d in drawn):
         # What the markers on the curves are.
         ax_theta.plot([], [], ls="none", marker="o", ms=6, mfc="0.6",
                       mec="black", mew=0.8,
                       label="a function's own estimate at a fixed suction")
-    if drawn:
+    if drawn or fits:
         ax_theta.legend(loc="best", fontsize=8, framealpha=0.9)
     if ax_k is not None:
         _suction_axis(ax_k, h, h_unit, to_h)
@@ -506,6 +510,80 @@ def retention(results_or_names: Any = None, *,
                  ha="left", color="0.25")
     setattr(fig, "loamara_skipped", tuple(skips))
     setattr(fig, "loamara_drawn", tuple(d.ptf.name for d in drawn))
+    return fig
+
+
+def _is_fit(entry: Any) -> bool:
+    return not isinstance(entry, (str, Result, np.ufunc)) and hasattr(
+        entry, "theta_band")
+
+
+def _draw_fits(ax: Axes, fits: Sequence[Any], h: np.ndarray, h_unit: str,
+               first_colour: int, band: bool = True) -> float:
+    """Each fitted curve (loamara.fit) over ``h`` with its 95 % band, and
+    the points it was fitted to; returns the largest water content
+    drawn."""
+    from . import units
+
+    colours = _colours(first_colour + len(fits))[first_colour:]
+    top = 0.0
+    points_drawn: list[Any] = []
+    for colour, r in zip(colours, fits):
+        with np.errstate(all="ignore"):
+            theta = r.theta_at(h, h_unit)
+            lo, hi = r.theta_band(h, h_unit) if band else (None, None)
+        line, = ax.plot(h, theta, color=colour, lw=1.8, zorder=3,
+                        label=f"{r.label}, fitted (AICc {r.aicc:.1f})")
+        line.set_gid(f"loamara-fit:{r.model}")
+        if lo is not None and hi is not None and np.isfinite(lo).any():
+            ax.fill_between(h, lo, hi, color=colour, alpha=0.18, lw=0,
+                            zorder=2)
+        if not any(r.h is p.h or (r.h.shape == p.h.shape and np.array_equal(
+                r.h, p.h) and np.array_equal(r.theta, p.theta))
+                for p in points_drawn):
+            x = units.conversion(r.h_unit, h_unit).apply(r.h)
+            pts = ax.plot(x, r.theta, ls="none", marker="o", ms=5.5,
+                          mfc="white", mec="black", mew=1.0, zorder=5,
+                          label="measured" if not points_drawn
+                          else "_nolegend_")[0]
+            pts.set_gid("loamara-measured")
+            points_drawn.append(r)
+        top = max(top, float(np.nanmax(r.theta)), float(np.nanmax(theta)))
+    return top
+
+
+def fitted(results: Any, *, h: Any = None, h_unit: str | None = None,
+           band: bool = True, ax: Axes | None = None,
+           title: str | None = None) -> Figure:
+    """The points of a fit and its fitted curve(s) with their 95 %
+    confidence bands: one :func:`loamara.fit` result, or several fitted to
+    the same data (``fit(..., model="best").ranking``).  Suction on a log
+    axis in ``h_unit`` (default the unit of the first fit)."""
+    from . import units
+
+    fits = [results] if _is_fit(results) else list(results)
+    if not fits:
+        raise ValueError("no fitted curve to draw")
+    h_unit = h_unit or fits[0].h_unit
+    if h is None:
+        pos = np.concatenate([units.conversion(r.h_unit, h_unit).apply(
+            r.h[r.h > 0]) for r in fits])
+        lo = float(pos.min()) / 3 if pos.size else 0.1
+        hi = float(pos.max()) * 3 if pos.size else 1e5
+        h = np.geomspace(lo, hi, 300)
+    h = np.asarray(h, dtype=np.float64)
+    if ax is None:
+        fig = _new_figure((6.4, 4.6))
+        ax = fig.add_axes((0.12, 0.12, 0.84, 0.78))
+    else:
+        fig = ax.get_figure()  # type: ignore[assignment]
+    top = _draw_fits(ax, fits, h, h_unit, 0, band)
+    _suction_axis(ax, h, h_unit, units.conversion("kPa", h_unit))
+    ax.set_ylabel("Volumetric water content \u03b8 (cm\u00b3/cm\u00b3)")
+    ax.set_ylim(0.0, min(1.0, 1.1 * max(top, 0.05)))
+    ax.legend(loc="best", fontsize=8, framealpha=0.9)
+    if title:
+        ax.set_title(title, fontsize=10, pad=14)
     return fig
 
 
