@@ -1,5 +1,6 @@
 """The catalog of the pedotransfer functions: one record per ufunc of
-``_loamara``, read from ``catalog.json`` in this package.
+``_loamara`` and of ``loamara._more``, read from ``catalog.json`` in this
+package.
 
 The catalog is the single description of every ufunc's publication, inputs
 and outputs; the named interface, the command line, the reference
@@ -154,6 +155,9 @@ class PTF:
     notes: tuple[str, ...] = ()
     curve: CurveTag | None = None
     """The curve model whose parameters the outputs are, where established."""
+    module: str = "_loamara"
+    """The extension module that holds the ufunc (``_loamara`` or
+    ``loamara._more``)."""
 
     @property
     def short_name(self) -> str:
@@ -178,10 +182,11 @@ class PTF:
 
     @property
     def ufunc(self) -> np.ufunc:
-        """The ufunc of ``_loamara`` that this record describes."""
-        import _loamara
+        """The ufunc that this record describes, from its own module."""
+        import importlib
 
-        u: np.ufunc = getattr(_loamara, self.name)
+        u: np.ufunc = getattr(importlib.import_module(self.module),
+                              self.name)
         return u
 
     def signature(self) -> str:
@@ -272,7 +277,8 @@ def catalog() -> tuple[PTF, ...]:
             outputs=tuple(_quantity(q) for q in p["outputs"]),
             notes=tuple(p.get("notes", ())),
             citation=pubs[p["family"]],
-            curve=_curve(p.get("curve")))
+            curve=_curve(p.get("curve")),
+            module=p.get("module", "_loamara"))
         for p in _data()["ptfs"])
 
 
@@ -290,7 +296,7 @@ def unit_label(q: Quantity) -> str:
     if q.log10:
         return f"log10({_PLAIN.get(q.unit, q.unit)})"
     k = kinds().get(q.kind)
-    if q.kind == "texture_class_clapp":
+    if q.kind.startswith("texture_class_"):
         return "class index"
     if q.kind == "ph":
         return "pH units"
@@ -377,5 +383,5 @@ def lookup(name: str | np.ufunc | PTF) -> PTF:
             msg += "; `loamara list` shows every name"
         raise UnknownPTFError(msg)
     if isinstance(name, np.ufunc) and found.ufunc is not name:
-        raise UnknownPTFError(f"{key!r} is not a ufunc of _loamara")
+        raise UnknownPTFError(f"{key!r} is not a ufunc of {found.module}")
     return found
