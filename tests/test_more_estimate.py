@@ -44,3 +44,29 @@ def test_curves_of_the_new_functions():
                      ("cosby1984", dict(sand=40, silt=40, clay=20))]:
         theta = loamara.curve(loamara.estimate(name, **kw), h=[10.0, 15000.0])
         assert 0 < theta[1] < theta[0] < 0.6, name
+
+
+def test_rosetta_picks_the_model_the_inputs_allow():
+    pytest.importorskip("rosetta")
+    nan = float("nan")
+    r = loamara.estimate("rosetta3", sand=[30, 20, 55], silt=[30, 60, 25],
+                         clay=[40, 20, 20], bd=[1.5, nan, 1.1],
+                         theta_33=[0.3, 0.3, nan], theta_1500=[0.1, nan, nan])
+    # The package's own documented example: models 5, 2 and 3.
+    assert r.model.tolist() == [5, 2, 3]
+    np.testing.assert_allclose(r.theta_s, [0.3839, 0.4301, 0.485], atol=5e-5)
+    np.testing.assert_allclose(r.sd_ksat, [4.816, 3.1789, 27.0357], atol=5e-4)
+    assert r.units["ksat"] == "cm/d"
+    # Units convert; a curve follows from the parameters.
+    f = loamara.estimate("rosetta3", sand=0.3, silt=0.3, clay=0.4,
+                         units={"sand": "1", "silt": "1", "clay": "1"})
+    g = loamara.estimate("rosetta3", sand=30, silt=30, clay=40)
+    assert f.theta_s == g.theta_s
+    assert 0 < loamara.curve(g, h=[15000.0])[0] < g.theta_s
+
+
+def test_rosetta_without_its_package_names_the_extra(monkeypatch):
+    import sys
+    monkeypatch.setitem(sys.modules, "rosetta", None)
+    with pytest.raises(ImportError, match=r"loamara\[rosetta\]"):
+        loamara.estimate("rosetta3", sand=40, silt=40, clay=20)
