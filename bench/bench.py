@@ -137,7 +137,7 @@ class Operands:
         self._wide = wide
 
     def args(self, name: str, nin: int, strided: bool = False):
-        if name == "calc_ptf_clapp1978":
+        if name in CLASS_INDEX:
             return [self.classes[::2] if strided else self.classes[:self.n]]
         if name in CURVE_INPUTS:
             key = (name, strided)
