@@ -11,6 +11,8 @@ def test_lookup_finds_the_ufunc_in_its_own_module():
     p = loamara.lookup(loamara.calc_ptf_wosten1999)
     assert p.module == "loamara._more" and p.ufunc is loamara.calc_ptf_wosten1999
     assert loamara.lookup("toth2015_ptf09").outputs[0].kind == "water_fc"
+    from loamara._cli import describe_text
+    assert "loamara._more.calc_ptf_wosten1999(clay" in describe_text(p)
 
 
 def test_usda_class_tables_take_texture():

@@ -74,7 +74,7 @@ def describe_text(p: PTF, width: int = 100) -> str:
         lines.append(f"  doi:{ref.doi}  https://doi.org/{ref.doi}")
     lines.append(wrap.fill(("Citation verified" if ref.verified else
                             "Citation not verified") + f": {ref.source}."))
-    lines += ["", "Call:", f"  _loamara.{p.signature()}",
+    lines += ["", "Call:", f"  {p.module}.{p.signature()}",
               f"  {p.estimate_call()}", "", "Inputs:"]
     lines += quantity_lines(p.inputs, width, details=True)
     lines += ["", "Outputs:"]
