@@ -64,11 +64,12 @@ def saxton2006(S, C, OM):
     theta33 = t33 * t33 * 1.283 + t33 - t33 * 0.374 - 0.015
     ts33 = (C * 0.034 + S * 0.278 + OM * 0.022 - S * 0.018 * OM
             - C * 0.027 * OM - S * 0.584 * C + 0.078)
-    theta_s = ts33 * 0.636 + ts33 - 0.107 + theta33 - S * 0.097 + 0.043
+    s33 = ts33 * 0.636 + ts33 - 0.107
+    theta_s = s33 + theta33 - S * 0.097 + 0.043
     available = theta33 - theta1500
-    # Air-entry tension from the uncorrected tS33.
-    psi_et = (S * -21.67 - C * 27.93 - ts33 * 81.97 + S * 71.12 * ts33
-              + C * 8.29 * ts33 + S * 14.05 * C + 27.16)
+    # Air-entry tension from the corrected S-33 moisture.
+    psi_et = (S * -21.67 - C * 27.93 - s33 * 81.97 + S * 71.12 * s33
+              + C * 8.29 * s33 + S * 14.05 * C + 27.16)
     psi_e = psi_et * psi_et * 0.02 + psi_et - psi_et * 0.113 - 0.7
     ln33 = np.log(theta33)
     B = (LN1500 - LN33) / (ln33 - np.log(theta1500))

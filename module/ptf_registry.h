@@ -24,9 +24,22 @@
 // call that has elements: it declares `struct call_state`, a function
 // `static call_state begin_call()` and takes the state as a third argument,
 // `eval(x, y, state)`.  A kernel whose inputs are not
-// float64 declares `using in_type = ...;` (the class indices of the class
-// tables, e.g. Clapp and Hornberger 1978: uint32).  eval is a pure function:
+// float64 declares `using in_type = ...;`.  eval is a pure function:
 // no state, no allocation, no locks, no interpreter calls, no error.
+//
+// Index rows.  A ufunc whose single input is a class index (the texture
+// classes of Clapp and Hornberger 1978) has two loops, one for an unsigned
+// 32-bit index and one for a signed 64-bit index, made from one kernel
+// template over the index type:
+//
+//     template <class Index> struct Classes { using in_type = Index; ... };
+//     PTF_INDEX_LOOPS(calc_ptf_clapp1978, 1, 6, Classes)
+//
+// and registered by a PTF_ROW_INDEX row.  The row's promoter sends signed
+// integers (and Python ints) to the int64 loop, so that NumPy's default
+// integer needs no cast, and other operands to the uint32 loop (see
+// module/ptf_registry.cpp).  ClassLookup (module/ptf_class_table.h) is such
+// a kernel for a table of per-class values.
 //
 // Staged kernels.  A formula that is a chain of C-library calls and
 // arithmetic (log10, then a quotient, then exp) may instead be written as
@@ -126,6 +139,7 @@ namespace ptf {
 enum PtfType : std::uint8_t {
     kF64 = 0,  // float64, PyArray_DoubleDType (the default of every operand)
     kU32 = 1,  // uint32, PyArray_UInt32DType
+    kI64 = 2,  // int64, PyArray_Int64DType (second loop of an index row)
 };
 
 // nin is at most 13 and nout at most 12; no row has more than 17 operands.
@@ -135,6 +149,14 @@ constexpr int kMaxOperands = 17;
 using PtfLoop = int (*)(PyArrayMethod_Context*, char* const*, const npy_intp*,
                         const npy_intp*, NpyAuxData*);
 
+// A further loop of a row: the same kernel with another type of the first
+// input (every other operand as in the row).  Null loops: none.
+struct PtfExtraLoop {
+    std::uint8_t first;                  // PtfType code of the first input
+    PtfLoop strided;
+    PtfLoop contiguous;
+};
+
 // One row of the registration table.
 struct PtfUfuncEntry {
     const char* name;                    // ufunc, loop and attribute name
@@ -143,6 +165,7 @@ struct PtfUfuncEntry {
     std::uint8_t types[kMaxOperands];    // PtfType codes, inputs then outputs
     PtfLoop strided;                     // NPY_METH_strided_loop
     PtfLoop contiguous;                  // NPY_METH_contiguous_loop
+    PtfExtraLoop extra;                  // index rows: the int64 loop
 };
 
 // The tables of the three extension modules, in registration order, and
@@ -566,21 +589,32 @@ PTF_INDEPENDENT_ITERATIONS
 #endif
 
 // Rows of a registration table.  A table file writes its rows once, as an
-// X-macro list of PTF_ROW_F64 / PTF_ROW_U32 entries, and defines the table
+// X-macro list of PTF_ROW_F64 / PTF_ROW_INDEX entries, and defines the table
 // by including ptf_table_define.h, which expands the list twice: with
 // PTF_ROW_TYPED defined as PTF_ROW_DECLARATION to declare the loops that the
 // family files define, then as PTF_ROW_INITIALISER inside the table's
-// initialiser.
-// All operands float64.
-#define PTF_ROW_F64(name, nin, nout) PTF_ROW_TYPED(name, nin, nout, {})
-// Single uint32 input, float64 outputs.
-#define PTF_ROW_U32(name, nin, nout) \
-    PTF_ROW_TYPED(name, nin, nout, {::ptf::kU32})
-#define PTF_ROW_DECLARATION(name, nin, nout, types) \
-    PTF_DECLARE_LOOPS(name, nin, nout)
-#define PTF_ROW_INITIALISER(name, nin, nout, types)              \
-    {#name, nin, nout, types, &PTF_STRIDED(name, nin, nout),     \
-     &PTF_CONTIGUOUS(name, nin, nout)},
+// initialiser.  The last argument of PTF_ROW_TYPED names the kind of row.
+// All operands float64: one loop.
+#define PTF_ROW_F64(name, nin, nout) PTF_ROW_TYPED(name, nin, nout, F64)
+// Single class-index input, float64 outputs: a uint32 loop and an int64
+// loop, both defined by PTF_INDEX_LOOPS.
+#define PTF_ROW_INDEX(name, nin, nout) PTF_ROW_TYPED(name, nin, nout, INDEX)
+#define PTF_ROW_DECLARATION(name, nin, nout, kind) \
+    PTF_ROW_DECLARE_##kind(name, nin, nout)
+#define PTF_ROW_INITIALISER(name, nin, nout, kind)               \
+    {#name, nin, nout, PTF_ROW_TYPES_##kind,                     \
+     &PTF_STRIDED(name, nin, nout), &PTF_CONTIGUOUS(name, nin, nout), \
+     PTF_ROW_EXTRA_##kind(name, nin, nout)},
+#define PTF_ROW_DECLARE_F64(name, nin, nout) PTF_DECLARE_LOOPS(name, nin, nout)
+#define PTF_ROW_TYPES_F64 {}
+#define PTF_ROW_EXTRA_F64(name, nin, nout) {}
+#define PTF_ROW_DECLARE_INDEX(name, nin, nout) \
+    PTF_DECLARE_LOOPS(name, nin, nout)         \
+    PTF_DECLARE_LOOPS(name##_i64, nin, nout)
+#define PTF_ROW_TYPES_INDEX {::ptf::kU32}
+#define PTF_ROW_EXTRA_INDEX(name, nin, nout)           \
+    {::ptf::kI64, &PTF_STRIDED(name##_i64, nin, nout), \
+     &PTF_CONTIGUOUS(name##_i64, nin, nout)}
 
 #define PTF_DECLARE_LOOPS(name, nin, nout)                                   \
     int PTF_STRIDED(name, nin, nout)(PyArrayMethod_Context*, char* const*,   \
@@ -607,5 +641,12 @@ PTF_INDEPENDENT_ITERATIONS
                                           NpyAuxData* a) {                   \
         return ::ptf::contiguous_loop<Kernel>(c, d, n, s, a);                \
     }
+
+// Defines the two loops of an index row (PTF_ROW_INDEX) from a kernel
+// template over the index type: KernelTemplate<std::uint32_t> for the
+// uint32 loop, KernelTemplate<std::int64_t> for the int64 loop.
+#define PTF_INDEX_LOOPS(name, n_in, n_out, KernelTemplate)         \
+    PTF_LOOPS(name, n_in, n_out, KernelTemplate<std::uint32_t>)    \
+    PTF_LOOPS(name##_i64, n_in, n_out, KernelTemplate<std::int64_t>)
 
 #endif  // LOAMARA_PTF_REGISTRY_H

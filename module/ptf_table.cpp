@@ -27,7 +27,7 @@
     PTF_ROW_F64(calc_ptf_chakraborty2011_eq4, 3, 4) \
     PTF_ROW_F64(calc_ptf_chakraborty2011_eq5, 4, 4) \
     PTF_ROW_F64(calc_ptf_chakraborty2011_eq6, 5, 4) \
-    PTF_ROW_U32(calc_ptf_clapp1978, 1, 6) \
+    PTF_ROW_INDEX(calc_ptf_clapp1978, 1, 6) \
     PTF_ROW_F64(calc_ptf_cosby1984_univariate, 3, 7) \
     PTF_ROW_F64(calc_ptf_dharumarajan2019_nkp, 3, 2) \
     PTF_ROW_F64(calc_ptf_dharumarajan2019_nkp_clay, 1, 2) \

@@ -1,10 +1,11 @@
 // Defines one registration table from its rows.  A table file defines
-//   PTF_TABLE_ROWS   its rows, an X-macro list of PTF_ROW_F64 / PTF_ROW_U32,
+//   PTF_TABLE_ROWS   its rows, an X-macro list of PTF_ROW_F64 /
+//                    PTF_ROW_INDEX,
 //   PTF_TABLE_ARRAY  the name of the table (in namespace ptf),
 //   PTF_TABLE_SIZE   the name of its length (in namespace ptf),
 // and then includes this file once.  The rows are expanded twice: first to
-// declare the loops that the family files define with PTF_LOOPS, then as
-// the table's initialiser.
+// declare the loops that the family files define with PTF_LOOPS (or
+// PTF_INDEX_LOOPS), then as the table's initialiser.
 #ifndef PTF_TABLE_ROWS
 #error "define PTF_TABLE_ROWS, PTF_TABLE_ARRAY and PTF_TABLE_SIZE first"
 #endif

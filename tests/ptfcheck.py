@@ -224,10 +224,12 @@ MORE_ROWS = [
     ("calc_ptf_wosten1999_class", 1, 7),
 ]
 
-# The ufuncs whose input is a uint32 class index, not float64.
+# The ufuncs whose input is not float64: a class index, with a uint32 loop
+# and an int64 loop.
 UINT32_INPUT = {"calc_ptf_clapp1978", "calc_ptf_carsel1988",
                 "calc_ptf_rawls1982_class", "calc_ptf_schaap2001_class",
                 "calc_ptf_wosten1999_class"}
+INDEX_DTYPES = (np.uint32, np.int64)
 
 
 def registered_names(module=_loamara):

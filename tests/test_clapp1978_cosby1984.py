@@ -57,3 +57,27 @@ def test_cosby_exact_values():
 def test_cosby_nan_dependence():
     assert_nan_dependence(COSBY, (40.0, 40.0, 20.0),
                           [{1, 2, 3}, {5}, {0, 4, 6}])
+
+
+def test_clapp_signed_index():
+    # Python ints and NumPy's default integer take the int64 loop: the same
+    # row bit for bit as the uint32 loop, and the defined NaN for any index
+    # outside 0..10, negative ones included.
+    table = CLAPP(np.arange(11, dtype=np.uint32))
+    for got in (CLAPP(np.arange(12)), CLAPP(np.arange(12, dtype=np.int8))):
+        for g, t in zip(got, table):
+            assert (bits(g[:11]) == bits(t)).all() and bits(g[11]) == QUIET_NAN
+    for j, out in enumerate(CLAPP(3)):
+        assert bits(out) == bits(table[j][3])
+    for k in (-1, 2**40, -2**63, 2**63 - 1):
+        for out in CLAPP(k):
+            assert bits(out)[()] == QUIET_NAN
+
+
+def test_clapp_uint64_index_does_not_wrap():
+    # Through a uint32 cast, 2**32 + 4 would wrap onto the loam row.
+    idx = np.array([4, 2**32 + 4, 2**63 + 4, 2**64 - 1], dtype=np.uint64)
+    outs = CLAPP(idx)
+    for j in range(6):
+        assert_same_bits(outs[j][0], ROWS[4][j])
+        assert list(bits(outs[j])[1:]) == [QUIET_NAN] * 3

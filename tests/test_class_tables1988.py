@@ -49,3 +49,8 @@ def test_rosetta_powers_of_ten_are_the_nearest_doubles():
 def test_index_past_the_table_is_nan(ufunc):
     for out in call(ufunc, [12, 1000, 2**32 - 1]):
         assert (bits(out) == 0x7FF8000000000000).all()
+    # The int64 loop: the same rows, and NaN for a negative index.
+    signed = ufunc(np.array([-1, 5, 2**40], dtype=np.int64))
+    for s, u in zip(signed, call(ufunc, [5])):
+        assert (bits(s[[0, 2]]) == 0x7FF8000000000000).all()
+        assert_same_bits(s[1], u[0])

@@ -8,14 +8,18 @@ import pytest
 import _loamara
 import loamara._curves as _curves
 import loamara._more as _more
-from ptfcheck import (CURVE_ROWS, EXPECTED_ROWS, MORE_ROWS, UINT32_INPUT,
-                      all_ufuncs,
-                      assert_same_bits, input_dtype, registered_names)
+from ptfcheck import (CURVE_ROWS, EXPECTED_ROWS, INDEX_DTYPES, MORE_ROWS,
+                      UINT32_INPUT, all_ufuncs, assert_same_bits, bits,
+                      input_dtype, registered_names)
 
 NAMES = registered_names()
 CURVE_NAMES = registered_names(_curves)
 MORE_NAMES = registered_names(_more)
 UFUNCS = all_ufuncs()
+# Every loop: (name, input dtype), the index ufunc once per index type.
+LOOPS = [pytest.param(n, t, id=f"{n}-{np.dtype(t).name}")
+         for n in UFUNCS
+         for t in (INDEX_DTYPES if n in UINT32_INPUT else (np.float64,))]
 
 
 @pytest.fixture(autouse=True)
@@ -64,19 +68,30 @@ def test_more_registration_and_nothing_else():
     assert not set(MORE_NAMES) & set(CURVE_NAMES)
 
 
-@pytest.mark.parametrize("name", UFUNCS)
-def test_single_loop_with_row_types(name):
+# Input types the promoter sends to each loop: the row's float64 loop, and
+# the two loops of the class index.
+PROMOTED = {
+    np.float64: [np.float32, np.int64, np.uint8, np.bool_],
+    np.uint32: [np.uint8, np.uint16, np.bool_],
+    np.int64: [np.int8, np.int16, np.int32, np.intc, np.longlong, np.uint64,
+               np.ulonglong],
+}
+
+
+@pytest.mark.parametrize("name, dt", LOOPS)
+def test_loops_with_row_types(name, dt):
     uf = UFUNCS[name]
     assert uf.__name__ == name
     assert uf.identity is None
     assert uf.ntypes == 0 and uf.types == []  # no legacy loops
-    ins = (np.dtype(input_dtype(name)),) * uf.nin
+    ins = (np.dtype(dt),) * uf.nin
     outs = (np.dtype(np.float64),) * uf.nout
     assert uf.resolve_dtypes(ins + (None,) * uf.nout) == ins + outs
-    # The promoter sends every other input type to the same loop.
+    # The promoter sends other input types to this loop.
+    for other in PROMOTED[dt]:
+        assert uf.resolve_dtypes((np.dtype(other),) * uf.nin +
+                                 (None,) * uf.nout) == ins + outs
     other = np.dtype(np.uint16 if name in UINT32_INPUT else np.float32)
-    assert uf.resolve_dtypes((other,) * uf.nin + (None,) * uf.nout) == (
-        ins + outs)
     # A loop type the caller insists on does not exist.
     with pytest.raises(TypeError):
         uf.resolve_dtypes((None,) * uf.nin + (other,) * uf.nout,
@@ -88,7 +103,8 @@ def test_single_loop_with_row_types(name):
 CONVERTED = {
     "float64": [np.float32, np.float16, np.int64, np.int8, np.uint32,
                 np.bool_, np.longdouble, float, int],
-    "uint32": [np.uint8, np.uint16, np.uint32],
+    "uint32": [np.uint8, np.uint16, np.uint32, np.bool_, np.int8, np.int16,
+               np.int32, np.int64, np.uint64, int],
 }
 
 
@@ -111,21 +127,39 @@ def test_other_operand_types_take_the_same_loop(name):
             assert g.dtype == np.float64
             assert_same_bits(g, r)
     # Types that do not convert under same_kind casting: NumPy's error.
-    for bad in (np.complex128, np.str_, object, "M8[s]"):
+    bad_types = [np.complex128, np.str_, object, "M8[s]"]
+    if name in UINT32_INPUT:  # a class index is no measurement
+        bad_types += [np.float64, np.float32, float]
+    for bad in bad_types:
+        if bad is float:
+            with pytest.raises(TypeError, match="Cannot cast"):
+                uf(*[float(x[0]) for x in xs])
+            continue
         with pytest.raises(TypeError, match="Cannot cast"):
             uf(*[x.astype(bad) for x in xs])
     # The loop itself casts nothing, so the strictest casting accepts
     # operands of the row's own types.
-    exact = [x.astype(dt) for x in xs]
-    for casting in ("no", "equiv", "safe"):
-        for g, r in zip(as_tuple(uf(*exact, casting=casting)), ref):
+    for t in INDEX_DTYPES if name in UINT32_INPUT else (dt,):
+        exact = [x.astype(t) for x in xs]
+        for casting in ("no", "equiv", "safe"):
+            for g, r in zip(as_tuple(uf(*exact, casting=casting)), ref):
+                assert_same_bits(g, r)
+    if name in UINT32_INPUT:
+        # An int32 index needs a cast to the int64 loop, which "no" refuses
+        # and "unsafe" allows.
+        with pytest.raises(TypeError, match="casting rule 'no'"):
+            uf(xs[0].astype(np.int32), casting="no")
+        got = as_tuple(uf(xs[0].astype(np.int32), casting="unsafe"))
+        for g, r in zip(got, ref):
             assert_same_bits(g, r)
 
 
-def random_inputs(name, n, rng):
+def random_inputs(name, n, rng, dt=np.float64):
     uf = UFUNCS[name]
     if name in UINT32_INPUT:
-        return [rng.integers(0, 16, n).astype(np.uint32)]
+        # Indices in and out of the table; negative ones for int64.
+        low = -6 if dt == np.int64 else 0
+        return [rng.integers(low, 16, n).astype(dt)]
     # Positive values of a plausible size keep most formulas finite; NaN
     # results are compared bit for bit like any other value.
     xs = [rng.uniform(0.05, 60.0, n) for _ in range(uf.nin)]
@@ -144,12 +178,12 @@ def as_tuple(res):
     return res if isinstance(res, tuple) else (res,)
 
 
-@pytest.mark.parametrize("name", UFUNCS)
-def test_layouts_agree_bit_for_bit(name):
+@pytest.mark.parametrize("name, dt", LOOPS)
+def test_layouts_agree_bit_for_bit(name, dt):
     uf = UFUNCS[name]
     rng = np.random.default_rng(abs(hash(name)) % 2**32)
     n = 150  # two blocks of the strided loop and a remainder
-    xs = random_inputs(name, n, rng)
+    xs = random_inputs(name, n, rng, dt)
     ref = as_tuple(uf(*xs))
 
     # Every second element, inputs and outputs.
@@ -183,6 +217,50 @@ def test_layouts_agree_bit_for_bit(name):
         assert_same_bits(g[:n], r)
 
 
+def unaligned(x):
+    """A copy of x at an odd byte offset: not aligned for its type."""
+    buf = np.zeros(x.nbytes + 1, dtype=np.uint8)
+    view = buf[1:].view(x.dtype)
+    view[...] = x
+    assert not view.flags.aligned
+    return view
+
+
+@pytest.mark.parametrize("name, dt", LOOPS)
+def test_unaligned_byteswapped_out_and_where(name, dt):
+    # NumPy hands these layouts to the loops through its buffers and casts;
+    # each must give the packed call's values, and where= must leave the
+    # masked-out elements of out= as they were.
+    uf = UFUNCS[name]
+    n = 37
+    xs = random_inputs(name, n, np.random.default_rng(11), dt)
+    ref = as_tuple(uf(*xs))
+    layouts = {
+        "unaligned inputs": ([unaligned(x) for x in xs], None),
+        "byte-swapped inputs": ([x.astype(x.dtype.newbyteorder())
+                                 for x in xs], None),
+        "unaligned outputs": (xs, [unaligned(np.zeros(n))
+                                   for _ in range(uf.nout)]),
+        "byte-swapped outputs": (xs, [np.zeros(n, ">f8" if np.little_endian
+                                               else "<f8")
+                                      for _ in range(uf.nout)]),
+    }
+    for what, (ins, outs) in layouts.items():
+        kw = {} if outs is None else {"out": tuple(outs)}
+        got = as_tuple(uf(*ins, **kw))
+        for g, r in zip(got, ref):
+            assert_same_bits(g, r)
+            if name in UINT32_INPUT:  # the defined NaN survives the copies
+                assert (bits(g) == bits(r)).all(), what
+    mask = np.arange(n) % 3 != 1
+    outs = tuple(np.full(n, -7.0) for _ in range(uf.nout))
+    got = as_tuple(uf(*xs, out=outs, where=mask))
+    for g, o, r in zip(got, outs, ref):
+        assert g is o
+        assert_same_bits(g[mask], r[mask])
+        assert np.all(g[~mask] == -7.0)
+
+
 @pytest.mark.parametrize("name", [n for n in UFUNCS if n not in UINT32_INPUT])
 def test_in_place_equals_fresh_output(name):
     uf = UFUNCS[name]
@@ -204,10 +282,9 @@ def test_in_place_equals_fresh_output(name):
         assert_same_bits(got, fresh[0])
 
 
-@pytest.mark.parametrize("name", UFUNCS)
-def test_zero_length(name):
+@pytest.mark.parametrize("name, dt", LOOPS)
+def test_zero_length(name, dt):
     uf = UFUNCS[name]
-    dt = input_dtype(name)
     res = as_tuple(uf(*[np.empty(0, dtype=dt)] * uf.nin))
     assert len(res) == uf.nout
     for r in res:

@@ -138,8 +138,10 @@ def test_campbell_exact_and_inverse():
     assert_same_bits(curve(C.calc_hcc_campbell, wet, ks, ts, b), [ks] * 3)
 
 
-@pytest.mark.parametrize("soil", [(0.4, 0.2, 2.5), (0.0, 0.0, 0.0),
-                                  (0.1, 0.45, 1.0), (0.85, 0.05, 0.5)])
+# Soils whose air-entry tension lies between 0 and 33 kPa, the order of
+# segments the curve documents (4.15, 14.4, 8.53 and 0.25 kPa).
+@pytest.mark.parametrize("soil", [(0.4, 0.2, 2.5), (0.1, 0.05, 2.5),
+                                  (0.1, 0.45, 1.0), (0.65, 0.10, 2.5)])
 def test_saxton_curve_segments(soil):
     t1500, t33, ts, pe = saxton_params(*soil)
     sax = C.calc_swrc_saxton2006

@@ -6,7 +6,7 @@ import pytest
 
 import _loamara as L
 from ptfcheck import (LIBM, assert_matches_reference, assert_nan_dependence,
-                      assert_same_bits, assert_worked, call)
+                      assert_rounds_to, assert_same_bits, assert_worked, call)
 
 LN33, LN1500 = math.log(33.0), math.log(1500.0)
 
@@ -22,9 +22,10 @@ def reference_full(S, C, OM, m=math):
     th33 = t33 * t33 * 1.283 + t33 - t33 * 0.374 - 0.015
     ts = (C * 0.034 + S * 0.278 + OM * 0.022 - S * 0.018 * OM
           - C * 0.027 * OM - S * 0.584 * C + 0.078)
-    ths = ts * 0.636 + ts - 0.107 + th33 - S * 0.097 + 0.043
-    pet = (S * -21.67 - C * 27.93 - ts * 81.97 + S * 71.12 * ts
-           + C * 8.29 * ts + S * 14.05 * C + 27.16)
+    s33 = ts * 0.636 + ts - 0.107       # the corrected S-33 moisture
+    ths = s33 + th33 - S * 0.097 + 0.043
+    pet = (S * -21.67 - C * 27.93 - s33 * 81.97 + S * 71.12 * s33
+           + C * 8.29 * s33 + S * 14.05 * C + 27.16)
     pe = pet * pet * 0.02 + pet - pet * 0.113 - 0.7
     B = (LN1500 - LN33) / (m.log(th33) - m.log(th1500))
     A = m.exp(B * m.log(th33) + LN33)
@@ -56,14 +57,25 @@ def test_edge_inputs_match_stepwise_reference(ufunc, reference):
 
 @pytest.mark.parametrize("args, expected", [
     ((0.4, 0.2, 2.5), ["0.137024", "0.279610", "0.459478", "0.142587",
-                       "4.31003", "0.0360499", "5.35121", "0.186874",
+                       "4.14725", "0.0360499", "5.35121", "0.186874",
                        "15.4757", "1.43238"]),
     ((0.0, 0.0, 0.0), ["0.0153400", "0.286875", "0.350483", "0.271535",
-                       "26.3446", "6.48256", "1.30326", "0.767305",
+                       "34.8678", "6.48256", "1.30326", "0.767305",
                        "4.11305", "1.72122"]),
 ])
 def test_full_set_worked(args, expected):
     assert_worked(L.calc_ptf_saxton2006, args, expected)
+
+
+@pytest.mark.parametrize("args, psi_e", [
+    # Computed from the published equations with the corrected S-33
+    # moisture: 4.15, 5.33, 14.43 and -0.96 kPa for these textures.
+    ((0.4, 0.2, 2.5), "4.15"), ((0.25, 0.5, 2.5), "5.33"),
+    ((0.1, 0.05, 2.5), "14.43"), ((0.88, 0.05, 2.5), "-0.96"),
+])
+def test_air_entry_from_corrected_moisture(args, psi_e):
+    # A negative tension of a very sandy soil is kept, not clamped.
+    assert_rounds_to(call(L.calc_ptf_saxton2006, *args)[4], psi_e)
 
 
 def test_full_set_exact_order():

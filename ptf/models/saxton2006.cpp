@@ -113,15 +113,20 @@ struct Saxton2006 {
         const double ts33 = c * 0.034 + s * 0.278 + om * 0.022 -
                             s * 0.018 * om - c_om - s * 0.584 * c + 0.078;
 
+        // Its correction (Saxton and Rawls 2006, Table 1, eq. 3), formed
+        // left to right: ((ts33 * 0.636) + ts33) - 0.107.
+        const double s33 = ts33 * 0.636 + ts33 - 0.107;
+
         // Saturation: the corrected S-33 moisture, the 33 kPa
         // moisture and the sand adjustment, summed left to right.
-        const double theta_s = ts33 * 0.636 + ts33 - 0.107 + theta33 -
-                               s * 0.097 + 0.043;
+        const double theta_s = s33 + theta33 - s * 0.097 + 0.043;
 
-        // Air-entry tension.  Its regression takes the first
-        // solution ts33, before the correction applied for saturation.
-        const double pet = s * (-21.67) - c * 27.93 - ts33 * 81.97 +
-                           s * 71.12 * ts33 + c * 8.29 * ts33 +
+        // Air-entry tension (eq. 4), first solution and its correction.
+        // The regression takes the corrected S-33 moisture, as the
+        // publication writes it.  A very sandy soil gets a negative
+        // tension (about -1 kPa at 88 % sand); it is not clamped.
+        const double pet = s * (-21.67) - c * 27.93 - s33 * 81.97 +
+                           s * 71.12 * s33 + c * 8.29 * s33 +
                            s * 14.05 * c + 27.16;
 
         r[kTheta1500] = theta1500;

@@ -5,9 +5,7 @@
 //
 // Model: theta(h) = theta_r + (theta_s - theta_r) / [1 + (alpha h)^n]^m
 // with m = 1 - 1/n, K = Ks Se^l [1 - (1 - Se^(1/m))^m]^2.
-#include "ptf_registry.h"
-
-#include "class_table.h"
+#include "ptf_class_table.h"
 
 namespace {
 
@@ -96,23 +94,29 @@ struct Wosten1999 {
 // (m = 1 - 1/n to the four decimals printed).  Index: 0 to 4 topsoil
 // coarse, medium, medium fine, fine, very fine; 5 to 9 subsoil in the same
 // order; 10 organic (one row for both layers).
-constexpr double HYPRES_CLASS_TABLE[11][7] = {
-    {0.025, 0.403, 0.0383, 1.3774, 0.2740, 1.2500, 60.000},   // 0 top C
-    {0.010, 0.439, 0.0314, 1.1804, 0.1528, -2.3421, 12.061},  // 1 top M
-    {0.010, 0.430, 0.0083, 1.2539, 0.2025, -0.5884, 2.272},   // 2 top MF
-    {0.010, 0.520, 0.0367, 1.1012, 0.0919, -1.9772, 24.800},  // 3 top F
-    {0.010, 0.614, 0.0265, 1.1033, 0.0936, 2.5000, 15.000},   // 4 top VF
-    {0.025, 0.366, 0.0430, 1.5206, 0.3424, 1.2500, 70.000},   // 5 sub C
-    {0.010, 0.392, 0.0249, 1.1689, 0.1445, -0.7437, 10.755},  // 6 sub M
-    {0.010, 0.412, 0.0082, 1.2179, 0.1789, 0.5000, 4.000},    // 7 sub MF
-    {0.010, 0.481, 0.0198, 1.0861, 0.0793, -3.7124, 8.500},   // 8 sub F
-    {0.010, 0.538, 0.0168, 1.0730, 0.0680, 0.0001, 8.235},    // 9 sub VF
-    {0.010, 0.766, 0.0130, 1.2039, 0.1694, 0.4000, 8.000},    // 10 organic
+struct HypresClassTable {
+    static constexpr int nclasses = 11, ncolumns = 7;
+    static constexpr double rows[nclasses][ncolumns] = {
+        {0.025, 0.403, 0.0383, 1.3774, 0.2740, 1.2500, 60.000},   // 0 top C
+        {0.010, 0.439, 0.0314, 1.1804, 0.1528, -2.3421, 12.061},  // 1 top M
+        {0.010, 0.430, 0.0083, 1.2539, 0.2025, -0.5884, 2.272},   // 2 top MF
+        {0.010, 0.520, 0.0367, 1.1012, 0.0919, -1.9772, 24.800},  // 3 top F
+        {0.010, 0.614, 0.0265, 1.1033, 0.0936, 2.5000, 15.000},   // 4 top VF
+        {0.025, 0.366, 0.0430, 1.5206, 0.3424, 1.2500, 70.000},   // 5 sub C
+        {0.010, 0.392, 0.0249, 1.1689, 0.1445, -0.7437, 10.755},  // 6 sub M
+        {0.010, 0.412, 0.0082, 1.2179, 0.1789, 0.5000, 4.000},    // 7 sub MF
+        {0.010, 0.481, 0.0198, 1.0861, 0.0793, -3.7124, 8.500},   // 8 sub F
+        {0.010, 0.538, 0.0168, 1.0730, 0.0680, 0.0001, 8.235},    // 9 sub VF
+        {0.010, 0.766, 0.0130, 1.2039, 0.1694, 0.4000, 8.000},    // 10 organic
+    };
 };
 
-using Wosten1999Class = ptf::ClassTable<HYPRES_CLASS_TABLE>;
+// Input: the class index, uint32 or int64; any other index (negative,
+// or past the last row) gives NaN in every output.
+template <class Index>
+using Wosten1999Class = ptf::ClassLookup<HypresClassTable, Index>;
 
 }  // namespace
 
 PTF_LOOPS(calc_ptf_wosten1999, 5, 5, Wosten1999)
-PTF_LOOPS(calc_ptf_wosten1999_class, 1, 7, Wosten1999Class)
+PTF_INDEX_LOOPS(calc_ptf_wosten1999_class, 1, 7, Wosten1999Class)

@@ -121,8 +121,10 @@ def render_reference(ptfs: Sequence[PTF] | None = None) -> str:
         "attributes of `loamara`), listed here in registration order. "
         "Each takes its inputs by position, as "
         "Python numbers or array-likes of any real type, which NumPy "
-        "converts to the loop's float64 (to uint32 for a class index, as "
-        "of `calc_ptf_clapp1978`), and returns its outputs in the order shown. "
+        "converts to the loop's float64 (a class index, as of "
+        "`calc_ptf_clapp1978`, takes integers: signed ones and Python ints "
+        "as int64, unsigned ones as uint32), and returns its outputs in the "
+        "order shown. "
         "`loamara.estimate` takes the same inputs by name, in any units, "
         "checks and converts them and returns the outputs by name with "
         "their units. The same descriptions are printed by "
@@ -181,9 +183,10 @@ def render_stub(ptfs: Sequence[PTF] | None = None,
         "numpy.ufunc,",
         "# called with Python numbers or array-likes of real numbers (NumPy "
         "converts them",
-        "# to float64; to uint32 for "
-        + ("the class index of calc_ptf_clapp1978)." if module == "_loamara"
-           else "a class index)."),
+        "# to float64; "
+        + ("the class index of calc_ptf_clapp1978 takes integers, "
+           if module == "_loamara" else "a class index takes integers, ")
+        + "as int64 or uint32).",
         f"# {_GENERATED}",
         "from numpy import ufunc",
         "",
