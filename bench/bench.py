@@ -58,7 +58,13 @@ except ImportError:  # pragma: no cover
     EXPRESSIONS = {}
 
 # Modules whose ufuncs are benchmarked; one that is not installed is skipped.
-MODULES = ("_loamara", "loamara._curves")
+MODULES = ("_loamara", "loamara._curves", "loamara._more")
+
+# The ufuncs whose input is a class index (uint32), benchmarked on indices
+# 0 to 10, inside every one of their tables.
+CLASS_INDEX = {"calc_ptf_clapp1978", "calc_ptf_carsel1988",
+               "calc_ptf_rawls1982_class", "calc_ptf_schaap2001_class",
+               "calc_ptf_wosten1999_class"}
 
 # Targets, as ratios to the floor.
 TARGET_LIBM = 1.2        # ufuncs calling the C library, 1e6 and 1e7
@@ -137,7 +143,7 @@ class Operands:
         self._wide = wide
 
     def args(self, name: str, nin: int, strided: bool = False):
-        if name == "calc_ptf_clapp1978":
+        if name in CLASS_INDEX:
             return [self.classes[::2] if strided else self.classes[:self.n]]
         if name in CURVE_INPUTS:
             key = (name, strided)

@@ -348,3 +348,24 @@ REASONS.update({
         "sample"),
 })
 
+
+# loamara._more.  Arguments recovered from the outputs: alpha = exp(a*),
+# n = exp(n*) + 1, l = 10 (e - 1) / (1 + e) with e = exp(l*), and the
+# powers of ten from their log10.
+LIBM_CALLS.update({
+    "calc_ptf_wosten1999": [
+        log(lambda x, y: x[1]), log(lambda x, y: x[2]),
+        log(lambda x, y: x[3]),
+        exp(lambda x, y: np.log(y[1])), exp(lambda x, y: np.log(y[2] - 1.0)),
+        exp(lambda x, y: np.log((10.0 + y[3]) / (10.0 - y[3]))),
+        exp(lambda x, y: np.log(y[4]))],
+    "calc_ptf_weynants2009": [
+        exp(lambda x, y: np.log(y[1])), exp(lambda x, y: np.log(y[2] - 1.0)),
+        exp(lambda x, y: np.log(y[3]))],
+    "calc_ptf_toth2015": [pow10(lambda x, y: np.log10(y[2])),
+                          pow10(lambda x, y: np.log10(y[3] - 1.0))],
+    "calc_ptf_cosby1984": [pow10(lambda x, y: np.log10(y[1])),
+                           pow10(lambda x, y: np.log10(y[3]))],
+    "calc_ptf_rawls1985": [exp(lambda x, y: np.log(y[1])),
+                           exp(lambda x, y: np.log(y[2]))],
+})

@@ -1,8 +1,9 @@
-// Registration rows and the kernel convention of the ufuncs of both
-// extension modules, _loamara and loamara._curves.
+// Registration rows and the kernel convention of the ufuncs of the three
+// extension modules, _loamara, loamara._curves and loamara._more.
 //
 // Every ufunc of a module is one row of its registration table
-// (module/ptf_table.cpp, ptf/curves/curve_table.cpp).  A row carries the
+// (module/ptf_table.cpp, ptf/curves/curve_table.cpp,
+// ptf/more/more_table.cpp).  A row carries the
 // ufunc's name, its numbers of inputs and outputs, the codes of its operand
 // types and two inner loops: a strided loop and a contiguous loop.  Both
 // loops are made by the templates below from one per-element kernel, so
@@ -167,14 +168,18 @@ struct PtfUfuncEntry {
     PtfExtraLoop extra;                  // index rows: the int64 loop
 };
 
-// The tables of the two extension modules, in registration order, and their
-// lengths: _loamara's pedotransfer functions (module/ptf_table.cpp) and
+// The tables of the three extension modules, in registration order, and
+// their lengths: _loamara's pedotransfer functions (module/ptf_table.cpp),
 // loamara._curves' retention and conductivity curves and texture classes
-// (ptf/curves/curve_table.cpp).  Each module links only its own table.
+// (ptf/curves/curve_table.cpp) and loamara._more's further pedotransfer
+// functions and class tables (ptf/more/more_table.cpp).  Each module links
+// only its own table.
 extern const PtfUfuncEntry kPtfTable[];
 extern const int kPtfTableSize;
 extern const PtfUfuncEntry kCurveTable[];
 extern const int kCurveTableSize;
+extern const PtfUfuncEntry kMoreTable[];
+extern const int kMoreTableSize;
 
 // Creates one ufunc per row of table[0..size-1], in order, and adds it to
 // the module.  Returns 0, or -1 with the exception of the failing NumPy or

@@ -1,5 +1,5 @@
 """Shared helpers of the test suite: the expected registration tables of
-both extension modules, exact comparisons, the NaN-dependence check used by
+the three extension modules, exact comparisons, the NaN-dependence check used by
 every family's tests, the C library's functions for references, edge inputs
 and floating-point flags."""
 import ctypes
@@ -10,6 +10,7 @@ import numpy as np
 
 import _loamara
 import loamara._curves as _curves
+import loamara._more as _more
 
 # Every ufunc of the module: name, nin, nout, in registration order.
 EXPECTED_ROWS = [
@@ -210,9 +211,27 @@ CURVE_ROWS = [
     ("calc_texture_usda", 3, 1),
 ]
 
-# The one ufunc whose input is not float64: a class index, with a uint32
-# loop and an int64 loop.
-UINT32_INPUT = {"calc_ptf_clapp1978"}
+# Every ufunc of loamara._more: name, nin, nout, in registration order.
+MORE_ROWS = [
+    ("calc_ptf_carsel1988", 1, 5),
+    ("calc_ptf_cosby1984", 3, 4),
+    ("calc_ptf_rawls1982_class", 1, 5),
+    ("calc_ptf_rawls1985", 3, 3),
+    ("calc_ptf_schaap2001_class", 1, 7),
+    ("calc_ptf_toth2015", 6, 4),
+    ("calc_ptf_toth2015_ptf05", 5, 1),
+    ("calc_ptf_toth2015_ptf09", 3, 1),
+    ("calc_ptf_toth2015_ptf12", 3, 1),
+    ("calc_ptf_weynants2009", 4, 5),
+    ("calc_ptf_wosten1999", 5, 5),
+    ("calc_ptf_wosten1999_class", 1, 7),
+]
+
+# The ufuncs whose input is not float64: a class index, with a uint32 loop
+# and an int64 loop.
+UINT32_INPUT = {"calc_ptf_clapp1978", "calc_ptf_carsel1988",
+                "calc_ptf_rawls1982_class", "calc_ptf_schaap2001_class",
+                "calc_ptf_wosten1999_class"}
 INDEX_DTYPES = (np.uint32, np.int64)
 
 
@@ -222,9 +241,10 @@ def registered_names(module=_loamara):
 
 
 def all_ufuncs():
-    """Every ufunc of both modules by name (the names are unique across
-    them): _loamara's in registration order, then loamara._curves'."""
-    return {n: getattr(m, n) for m in (_loamara, _curves)
+    """Every ufunc of the three modules by name (the names are unique across
+    them): _loamara's in registration order, then loamara._curves', then
+    loamara._more's."""
+    return {n: getattr(m, n) for m in (_loamara, _curves, _more)
             for n in registered_names(m)}
 
 

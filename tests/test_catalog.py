@@ -19,13 +19,18 @@ KINDS = kinds()
 
 
 def test_same_names_in_registration_order():
-    assert [p.name for p in CATALOG] == ptfcheck.registered_names()
-    assert len(CATALOG) == 176
+    # _loamara's ufuncs, then those of loamara._more.
+    assert [p.name for p in CATALOG] == (
+        ptfcheck.registered_names()
+        + ptfcheck.registered_names(ptfcheck._more))
+    assert len(CATALOG) == 176 + len(ptfcheck.MORE_ROWS)
+    assert {p.module for p in CATALOG[176:]} == {"loamara._more"}
+    assert all(p.ufunc is getattr(loamara, p.name) for p in CATALOG)
 
 
 @pytest.mark.parametrize("p", CATALOG, ids=lambda p: p.short_name)
 def test_counts_and_operand_types_match_the_ufunc(p):
-    u = getattr(_loamara, p.name)
+    u = p.ufunc
     assert (p.nin, p.nout) == (u.nin, u.nout)
     # The catalog's operand types are the ones the single loop accepts.
     given = tuple(np.dtype(q.dtype) for q in p.inputs) + (None,) * p.nout
@@ -37,7 +42,12 @@ def test_counts_and_operand_types_match_the_ufunc(p):
 def test_only_the_texture_class_is_an_integer_operand():
     ints = [(p.name, q.name) for p in CATALOG for q in p.inputs
             if q.dtype != "float64"]
-    assert ints == [("calc_ptf_clapp1978", "texture_class")]
+    assert ints == [("calc_ptf_clapp1978", "texture_class")] + [
+        (n, "texture_class") for n in ("calc_ptf_carsel1988",
+                                       "calc_ptf_rawls1982_class",
+                                       "calc_ptf_schaap2001_class")] + [
+        ("calc_ptf_wosten1999_class", "hypres_class")]
+    assert {n for n, _ in ints} == ptfcheck.UINT32_INPUT
     assert loamara.lookup("clapp1978").inputs[0].dtype == "uint32"
 
 

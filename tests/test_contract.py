@@ -7,12 +7,14 @@ import pytest
 
 import _loamara
 import loamara._curves as _curves
-from ptfcheck import (CURVE_ROWS, EXPECTED_ROWS, INDEX_DTYPES, UINT32_INPUT,
-                      all_ufuncs, assert_same_bits, bits, input_dtype,
-                      registered_names)
+import loamara._more as _more
+from ptfcheck import (CURVE_ROWS, EXPECTED_ROWS, INDEX_DTYPES, MORE_ROWS,
+                      UINT32_INPUT, all_ufuncs, assert_same_bits, bits,
+                      input_dtype, registered_names)
 
 NAMES = registered_names()
 CURVE_NAMES = registered_names(_curves)
+MORE_NAMES = registered_names(_more)
 UFUNCS = all_ufuncs()
 # Every loop: (name, input dtype), the index ufunc once per index type.
 LOOPS = [pytest.param(n, t, id=f"{n}-{np.dtype(t).name}")
@@ -46,6 +48,7 @@ def test_module_has_nothing_else():
                     "calc_ptf_lal1979_group_i_upper_plastic_limit_from_sand"):
         assert not hasattr(_loamara, missing)
     assert not set(CURVE_NAMES) & set(vars(_loamara))
+    assert not set(MORE_NAMES) & set(vars(_loamara))
 
 
 def test_curves_registration_and_nothing_else():
@@ -54,6 +57,15 @@ def test_curves_registration_and_nothing_else():
     assert _curves.__name__ == "loamara._curves"
     assert _curves.__doc__ is None
     assert set(vars(_curves)) - set(CURVE_NAMES) <= STANDARD_ATTRS
+
+
+def test_more_registration_and_nothing_else():
+    assert [(n, getattr(_more, n).nin, getattr(_more, n).nout)
+            for n in MORE_NAMES] == MORE_ROWS
+    assert _more.__name__ == "loamara._more"
+    assert _more.__doc__ is None
+    assert set(vars(_more)) - set(MORE_NAMES) <= STANDARD_ATTRS
+    assert not set(MORE_NAMES) & set(CURVE_NAMES)
 
 
 # Input types the promoter sends to each loop: the row's float64 loop, and

@@ -37,11 +37,15 @@ _ARRAY_API = ctypes.pythonapi.PyCapsule_New(
 # extension, loamara._curves from its file, without the loamara package
 # (whose own import needs NumPy).
 CURVES_FILE = importlib.util.find_spec("loamara._curves").origin
+MORE_FILE = importlib.util.find_spec("loamara._more").origin
 IMPORT = {
     "_loamara": "import _loamara",
     "_curves": ("import importlib.util as u; _curves = u.module_from_spec("
                 f"u.spec_from_file_location('loamara._curves', "
                 f"{CURVES_FILE!r}))"),
+    "_more": ("import importlib.util as u; _more = u.module_from_spec("
+              f"u.spec_from_file_location('loamara._more', "
+              f"{MORE_FILE!r}))"),
 }
 
 
@@ -82,7 +86,7 @@ def standin_core(body, name="numpy/_core/_multiarray_umath.py"):
             name: body}
 
 
-@pytest.mark.parametrize("module", ["_loamara", "_curves"])
+@pytest.mark.parametrize("module", ["_loamara", "_curves", "_more"])
 def test_no_numpy_at_all(tmp_path, module):
     out, err = run_import(tmp_path, {}, prelude="sys.modules['numpy'] = None",
                           module=module)
@@ -170,6 +174,7 @@ def test_ufunc_api_cannot_be_bound(tmp_path, ufunc_api, printed):
 @pytest.mark.parametrize("module, entry", [
     ("_loamara", "PyInit__loamara"),
     ("loamara._curves", "PyInit__curves"),
+    ("loamara._more", "PyInit__more"),
 ])
 def test_exported_symbols(module, entry):
     nm = shutil.which("nm")

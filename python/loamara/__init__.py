@@ -1,8 +1,10 @@
 """loamara: soil pedotransfer functions as NumPy ufuncs.
 
-The ufuncs themselves live in the extension module ``_loamara`` and are
-reachable here under the same names (``loamara.calc_ptf_saxton2006`` is
-``_loamara.calc_ptf_saxton2006``).  On top of them this package offers
+The ufuncs themselves live in the extension modules ``_loamara`` and
+``loamara._more`` (HYPRES, Weynants, Toth, Cosby's multivariate
+regressions, Rawls and Brakensiek, the class tables of Carsel and Parrish,
+Rawls et al. and Rosetta) and are reachable here under the same names
+(``loamara.calc_ptf_saxton2006`` is ``_loamara.calc_ptf_saxton2006``).  On top of them this package offers
 
 * :func:`catalog` and :func:`lookup`: the publication, inputs and outputs
   (names, units, meanings) of every ufunc;
@@ -43,6 +45,7 @@ from .ensemble import Ensemble as Ensemble
 from .ensemble import ensemble as ensemble
 from ._ufuncs import *  # noqa: F403  (the 176 ufuncs of _loamara)
 from ._curve_ufuncs import *  # noqa: F403
+from ._more_ufuncs import *  # noqa: F403  (HYPRES, Toth, Weynants, ...)
 from .parallel import parallel_apply as parallel_apply
 from ._fit import FitError as FitError
 from ._fit import FitResult as FitResult

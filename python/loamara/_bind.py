@@ -267,20 +267,20 @@ def _derive(q: Quantity, pool: _Pool, preset: Preset | None,
                          derive=convert,
                          note=text.format(q=q.name, src=src[0], f=OM_PER_OC))
     texture = ("sand", "silt", "clay")
-    if q.kind == "texture_class_clapp":
-        got = [find(k, k) for k in texture]
+    index = _CLASS_INDEX.get(q.kind)
+    if index is not None:
+        sources, derive, work_unit, text = index
+        got = [find(k, k) for k in sources]
         if all(g is not None for g in got):
             for g in got:
                 pool.used.add(g[0])  # type: ignore[index]
+            names = ", ".join(g[0] for g in got)  # type: ignore[index]
             return Bound(
                 q, got[0][0],  # type: ignore[index]
                 [Source(g[0], g[1], None, "derived")  # type: ignore[index]
                  for g in got],
-                derive=_clapp_index, work_unit="percent",
-                note=f"{q.name} = the Clapp and Hornberger row of the USDA "
-                "texture class of " + ", ".join(
-                    g[0] for g in got)  # type: ignore[index]
-                + " (silt takes the silt loam row)")
+                derive=derive, work_unit=work_unit,
+                note=text.format(q=q.name, src=names))
     if q.kind in texture:
         others = [k for k in texture if k != q.kind]
         got = [find(k, k) for k in others]
@@ -333,6 +333,44 @@ def _clapp_index(sand: Any, silt: Any, clay: Any) -> Any:
     if dask_array is not None and isinstance(codes, dask_array.Array):
         return codes.map_blocks(clapp_index_from_usda, dtype=np.uint32)
     return clapp_index_from_usda(codes)
+
+
+def _usda_index(sand: Any, silt: Any, clay: Any) -> Any:
+    """The USDA class index (0 to 11) of sand, silt and clay in percent."""
+    from ._curves import calc_texture_usda
+    from .texture import usda_index
+
+    return usda_index(calc_texture_usda(sand, silt, clay))
+
+
+def _hypres_index(fao_class: Any, topsoil: Any) -> Any:
+    """The HYPRES class-table row of an FAO texture class and layer."""
+    from .texture import hypres_index
+
+    return hypres_index(_magnitude(fao_class), _magnitude(topsoil))
+
+
+# Class indices found from other quantities: by the index's kind, the
+# quantities it is found from (each by kind or name), the function of
+# their values (each in the work unit, where it has one), the work unit
+# and the text of the derivation.  The FAO texture class of HYPRES is
+# named by the caller (its boundaries are not established), with the
+# topsoil indicator.
+_CLASS_INDEX: dict[str, tuple[tuple[str, ...], Callable[..., Any],
+                              str | None, str]] = {
+    "texture_class_clapp": (
+        ("sand", "silt", "clay"), _clapp_index, "percent",
+        "{q} = the Clapp and Hornberger row of the USDA texture class of "
+        "{src} (silt takes the silt loam row)"),
+    "texture_class_usda": (
+        ("sand", "silt", "clay"), _usda_index, "percent",
+        "{q} = the USDA texture class of {src} (calc_texture_usda), as an "
+        "index 0 to 11"),
+    "texture_class_hypres": (
+        ("fao_class", "topsoil"), _hypres_index, None,
+        "{q} = the HYPRES class-table row of the FAO texture class and the "
+        "layer ({src})"),
+}
 
 
 def _complement(q: Quantity) -> Callable[[Any, Any], Any]:

@@ -1,5 +1,6 @@
 """The catalog of the pedotransfer functions: one record per ufunc of
-``_loamara``, read from ``catalog.json`` in this package.
+``_loamara`` and of ``loamara._more``, read from ``catalog.json`` in this
+package.
 
 The catalog is the single description of every ufunc's publication, inputs
 and outputs; the named interface, the command line, the reference
@@ -236,7 +237,8 @@ class PTF:
     """A documented doubt about the formula as implemented, with its
     reason; None where none is documented."""
     module: str = "_loamara"
-    """The extension module that holds the ufunc."""
+    """The extension module that holds the ufunc (``_loamara`` or
+    ``loamara._more``)."""
 
     @property
     def calibration(self) -> Calibration | None:
@@ -283,7 +285,7 @@ class PTF:
 
     @property
     def ufunc(self) -> np.ufunc:
-        """The ufunc of ``_loamara`` that this record describes."""
+        """The ufunc that this record describes, from its own module."""
         import importlib
 
         u: np.ufunc = getattr(importlib.import_module(self.module),
@@ -426,7 +428,7 @@ def unit_label(q: Quantity) -> str:
     if q.log10:
         return f"log10({_PLAIN.get(q.unit, q.unit)})"
     k = kinds().get(q.kind)
-    if q.kind == "texture_class_clapp":
+    if q.kind.startswith("texture_class_"):
         return "class index"
     if q.kind == "ph":
         return "pH units"
@@ -513,5 +515,5 @@ def lookup(name: str | np.ufunc | PTF) -> PTF:
             msg += "; `loamara list` shows every name"
         raise UnknownPTFError(msg)
     if isinstance(name, np.ufunc) and found.ufunc is not name:
-        raise UnknownPTFError(f"{key!r} is not a ufunc of _loamara")
+        raise UnknownPTFError(f"{key!r} is not a ufunc of {found.module}")
     return found

@@ -841,6 +841,10 @@ def _outputs_ok(prep: _Prepared, outs: tuple[Any, ...]) -> bool:
     return True
 
 
+# Names evaluated by the rosetta-soil package, not by a ufunc.
+_ROSETTA = ("rosetta1", "rosetta2", "rosetta3")
+
+
 def estimate(ptf: str | np.ufunc | PTF, /, *args: Any,
              units: Mapping[str, str] | None = None,
              out_units: Mapping[str, str] | None = None,
@@ -900,6 +904,11 @@ def estimate(ptf: str | np.ufunc | PTF, /, *args: Any,
     number from 0 to 4294967295, and ``loamara.units.UnitError`` for units
     that do not convert.
     """
+    if isinstance(ptf, str) and ptf.strip() in _ROSETTA:
+        # Rosetta: evaluated by the rosetta-soil package (loamara._rosetta).
+        from . import _rosetta
+        return _rosetta.estimate(ptf.strip(), units=units, check=check,
+                                 **inputs)
     prep = _prepared(ptf)
     if check not in _checks.CHECK_MODES:
         _checks.validate_mode(check)

@@ -1,7 +1,7 @@
 """``loamara plot``: figures from the command line.
 
     loamara plot curves --sand 40 --silt 40 --clay 20 --om 2 [--bd 1.4]
-                        [--ptf NAME ...] -o curves.png
+                        [--topsoil 1] [--ptf NAME ...] -o curves.png
     loamara plot triangle soils.csv [--sand COL --silt COL --clay COL]
                           -o triangle.png
 
@@ -110,7 +110,7 @@ def cmd_curves(args: argparse.Namespace) -> int:
     target = Path(args.output)
     check_figure_path(target)
     soil = {name: getattr(args, name) for name in
-            ("sand", "silt", "clay", "om", "oc", "bd")}
+            ("sand", "silt", "clay", "om", "oc", "bd", "topsoil")}
     if all(v is None for v in soil.values()):
         raise RunError("describe the soil: --sand, --silt, --clay (%), --om "
                        "or --oc (%), --bd (g/cm3)")
@@ -224,7 +224,9 @@ def add_parser(sub: Any) -> None:
                        ("oc", "organic carbon, %% by mass (organic matter "
                         "and carbon are derived from each other with the "
                         "factor 1.724 where a function needs the other)"),
-                       ("bd", "dry bulk density, g/cm3")):
+                       ("bd", "dry bulk density, g/cm3"),
+                       ("topsoil", "1 for a topsoil, 0 for a subsoil "
+                        "(HYPRES, Toth et al. 2015)")):
         c.add_argument(f"--{name}", type=_finite, metavar="X", help=text)
     c.add_argument("--ptf", action="extend", nargs="+", metavar="NAME",
                    help="draw these functions (full or short names; "

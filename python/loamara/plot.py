@@ -120,6 +120,7 @@ SOIL_QUANTITIES = {
     "sand": ("sand", "%"), "silt": ("silt", "%"), "clay": ("clay", "%"),
     "om": ("organic matter", "%"), "oc": ("organic carbon", "%"),
     "bd": ("bulk density", "g/cm\u00b3"),
+    "topsoil": ("topsoil indicator", ""),
 }
 
 
@@ -363,6 +364,7 @@ def retention(results_or_names: Any = None, *,
               sand: float | None = None, silt: float | None = None,
               clay: float | None = None, om: float | None = None,
               oc: float | None = None, bd: float | None = None,
+              topsoil: float | None = None,
               h: Any = None, h_unit: str = "kPa",
               ax: Axes | Sequence[Axes] | None = None, k: bool = True,
               k_unit: str = "cm/d", check: str = "warn",
@@ -379,7 +381,9 @@ def retention(results_or_names: Any = None, *,
     the quantities it needs, converted to the units of its publication
     from the catalog (sand 40 % is 0.4 for Saxton and Rawls 2006; organic
     carbon is derived from organic matter, or the other way round, with
-    the van Bemmelen factor 1.724).  ``check`` is passed to ``estimate``.
+    the van Bemmelen factor 1.724), and ``topsoil`` (1 for a topsoil, 0
+    for a subsoil: HYPRES, Toth et al. 2015).  ``check`` is passed to
+    ``estimate``.
 
     Suction ``h`` (default 400 values from 0.1 to 10^5 kPa) is in
     ``h_unit`` (any pressure, or a length of water column such as ``cm``)
@@ -410,7 +414,7 @@ def retention(results_or_names: Any = None, *,
     from . import units
 
     soil = _soil({"sand": sand, "silt": silt, "clay": clay, "om": om,
-                  "oc": oc, "bd": bd})
+                  "oc": oc, "bd": bd, "topsoil": topsoil})
     if results_or_names is None:
         entries: list[Any] = [p.name for p in curve_ptfs()]
     elif isinstance(results_or_names, (str, Result, np.ufunc)):

@@ -1,5 +1,8 @@
 """USDA texture classes: names of the codes of ``calc_texture_usda`` and
-their mapping onto the class table of ``calc_ptf_clapp1978``.
+their mapping onto the class tables of ``calc_ptf_clapp1978`` and of the
+USDA class tables of ``loamara._more`` (Carsel and Parrish, Rawls et al.,
+Rosetta); the HYPRES class index of ``calc_ptf_wosten1999_class`` from an
+FAO texture class and the topsoil indicator.
 
 ``loamara.calc_texture_usda(sand, silt, clay)`` (percent by mass) returns
 class codes 1 to 12 as float64, NaN where a sample cannot be classified;
@@ -12,7 +15,8 @@ from typing import Any
 import numpy as np
 import numpy.typing as npt
 
-__all__ = ["USDA_CLASSES", "usda_class_names", "clapp_index_from_usda"]
+__all__ = ["USDA_CLASSES", "usda_class_names", "clapp_index_from_usda",
+           "usda_index", "FAO_CLASSES", "hypres_index"]
 
 #: The twelve USDA texture classes, in code order (code 1 first).
 USDA_CLASSES: tuple[str, ...] = (
@@ -87,3 +91,64 @@ def clapp_index_from_usda(codes: Any) -> npt.NDArray[np.uint32]:
     index: npt.NDArray[np.uint32] = np.where(
         missing, _CLAPP_NONE, _CLAPP_ROW[pos]).astype(np.uint32)
     return index
+
+
+def usda_index(codes: Any) -> npt.NDArray[np.uint32]:
+    """The USDA class index of the class tables of ``loamara._more``
+    (uint32, the code less one: 0 sand ... 4 silt ... 11 clay) for USDA
+    texture class codes; 12, outside every table (NaN outputs), for NaN.
+
+    >>> usda_index([1.0, 5.0, 12.0, float("nan")]).tolist()
+    [0, 4, 11, 12]
+    """
+    pos, missing = _class_positions(codes)
+    index: npt.NDArray[np.uint32] = np.where(missing, 12, pos).astype(
+        np.uint32)
+    return index
+
+
+#: The FAO texture classes of the HYPRES class table (Woesten et al.
+#: 1999), in index order, and the organic soils (index 5).  Their
+#: boundaries in the texture triangle are not established in the sources
+#: consulted, so the class is given, not found from texture.
+FAO_CLASSES: tuple[str, ...] = ("coarse", "medium", "medium fine", "fine",
+                                "very fine", "organic")
+_FAO_SHORT = {"c": 0, "m": 1, "mf": 2, "f": 3, "vf": 4, "o": 5}
+
+
+def _fao_position(value: Any) -> int:
+    if isinstance(value, (str, np.str_)):
+        key = " ".join(str(value).lower().replace("_", " ").replace(
+            "-", " ").split())
+        if key in FAO_CLASSES:
+            return FAO_CLASSES.index(key)
+        if key in _FAO_SHORT:
+            return _FAO_SHORT[key]
+    else:
+        f = float(value)
+        if f in range(6):
+            return int(f)
+    raise ValueError(f"not an FAO (HYPRES) texture class: {value!r}; the "
+                     "classes are " + ", ".join(map(repr, FAO_CLASSES))
+                     + " (or their index 0 to 5)")
+
+
+def hypres_index(fao_class: Any, topsoil: Any) -> npt.NDArray[np.uint32]:
+    """The row index of ``calc_ptf_wosten1999_class`` (uint32: 0 to 4
+    topsoil coarse ... very fine, 5 to 9 subsoil, 10 organic) for FAO
+    texture classes (names or index 0 to 5, 5 organic) and topsoil
+    indicators (1 topsoil, 0 subsoil; any other value, NaN included, gives
+    11, outside the table, and so NaN outputs, except for organic soils,
+    whose one row serves both layers).
+
+    >>> hypres_index(["medium fine", "coarse", "organic"], [1, 0, 0]).tolist()
+    [2, 5, 10]
+    """
+    cls = np.asarray(fao_class, dtype=object)
+    top = np.asarray(topsoil, dtype=np.float64)
+    cls, top = np.broadcast_arrays(cls, top)
+    pos = np.vectorize(_fao_position, otypes=[np.intp])(cls) if cls.size \
+        else np.zeros(cls.shape, dtype=np.intp)
+    layer = np.where(top == 1.0, 0, np.where(top == 0.0, 5, -1))
+    index = np.where(pos == 5, 10, np.where(layer < 0, 11, pos + layer))
+    return index.astype(np.uint32)
