@@ -373,6 +373,13 @@ _CLASS_INDEX: dict[str, tuple[tuple[str, ...], Callable[..., Any],
 }
 
 
+def class_index_sources(kind: str) -> tuple[str, ...] | None:
+    """The kinds a class index of ``kind`` is found from (None: the kind
+    is not a class index found from other quantities)."""
+    found = _CLASS_INDEX.get(kind)
+    return None if found is None else found[0]
+
+
 def _complement(q: Quantity) -> Callable[[Any, Any], Any]:
     """The third texture fraction from the other two, in the unit of ``q``:
     the upper end of a content's range is the whole (100 %, or 1 for a

@@ -549,16 +549,20 @@ def _items(ptf: PTF, bound: list[Bound] | None,
 
 def _check_class_texture(ptf: PTF, binding: Binding, check: str) -> None:
     """A texture class derived from sand, silt and clay (Clapp and
-    Hornberger's row): the fractions it came from are checked, each against
+    Hornberger's row, the USDA class of the class tables): the fractions it came from are checked, each against
     0-100 % and their sum against 100 %, in the caller's words.  Lazy
     fractions are classified block by block and not checked here."""
     from . import units as u
 
     if check == "off":
         return
+    from ._bind import class_index_sources
+
     for b in binding.inputs:
         if b.derive is None or b.q.dtype != "uint32":
             continue
+        if class_index_sources(b.q.kind) != _checks.TEXTURE:
+            continue  # a class named by the caller (HYPRES' FAO class)
         if _lazy([s.value for s in b.sources]):
             continue
         items: list[_checks.Checked] = []
