@@ -40,4 +40,4 @@ from ._ufuncs import *  # noqa: F403  (the 176 ufuncs of _loamara)
 from ._curve_ufuncs import *  # noqa: F403
 from .parallel import parallel_apply as parallel_apply
 
-__version__ = "0.1.0"
+__version__ = "0.1.0"  # the one version source: pyproject.toml reads it
