@@ -99,8 +99,17 @@
 
 // Loop hints, spelled for each compiler: a loop whose iterations are
 // independent, a loop not to be unrolled, and a helper that is always
-// inlined into the loops.
+// inlined into the loops.  Each is only a hint and changes no value; a
+// compiler that knows none of them (the last branch) builds the same loops
+// unhinted.  Clang (Apple's included, which also defines __clang__ and
+// __GNUC__, so its branch comes first) vectorises a loop marked
+// assume_safety where it can and warns where it cannot (a loop of libm
+// calls it has no vector form of), which -Werror would turn into an error:
+// that warning is switched off for the files that include this header.
+// GCC takes ivdep as a plain hint.  MSVC knows loop(ivdep) and
+// __forceinline, and nothing like "unroll 1".
 #if defined(__clang__)
+#pragma clang diagnostic ignored "-Wpass-failed"
 #define PTF_INDEPENDENT_ITERATIONS \
     _Pragma("clang loop vectorize(assume_safety)")
 #define PTF_NOT_UNROLLED _Pragma("clang loop unroll(disable)")
@@ -120,6 +129,9 @@
 #endif
 
 // Prefetch hints: load the cache line at p for reading or for writing.
+// GCC and Clang have a builtin; MSVC on x86 and x86-64 the SSE intrinsic
+// (read hint only); anywhere else (MSVC on ARM64 included) the hint is
+// nothing and p is only evaluated.
 #if defined(__GNUC__) || defined(__clang__)
 #define PTF_PREFETCH_READ(p) __builtin_prefetch((p), 0, 3)
 #define PTF_PREFETCH_WRITE(p) __builtin_prefetch((p), 1, 3)
@@ -579,9 +591,15 @@ PTF_INDEPENDENT_ITERATIONS
 
 // The contiguous loops are compiled for several x86-64 vector extensions;
 // the best one the processor offers is chosen when the module is loaded.
-// None of them contracts or reorders floating-point operations.
+// None of them contracts or reorders floating-point operations.  Only GCC
+// on x86-64 Linux with glibc: the choice at load time is an indirect
+// function (ifunc) resolved by glibc's dynamic loader, which musl's loader
+// does not support (__GLIBC__ comes with <cmath> above).  Elsewhere (musl,
+// Clang, Apple Clang, MSVC) each contiguous loop is built once, for the
+// baseline instruction set (SSE2 on x86-64, NEON on arm64), with the same
+// values.
 #if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && \
-    defined(__linux__) && !defined(LOAMARA_NO_CLONES)
+    defined(__linux__) && defined(__GLIBC__) && !defined(LOAMARA_NO_CLONES)
 #define PTF_VECTOR_CLONES \
     __attribute__((target_clones("avx512f", "avx2", "default")))
 #else

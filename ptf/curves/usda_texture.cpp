@@ -152,9 +152,12 @@ inline double usda_class(double sand, double silt, double clay) {
 struct UsdaTexture {
     static constexpr int nin = 3, nout = 1;
     static inline void eval(const double* x, double* y) {
-        const bool usable = usable_percentage(x[0]) &
-                            usable_percentage(x[1]) &
-                            usable_percentage(x[2]);
+        // Each test a value of its own, then combined without branches
+        // ("&" of two calls is taken by Clang for a mistyped "&&").
+        const bool sand_usable = usable_percentage(x[0]);
+        const bool silt_usable = usable_percentage(x[1]);
+        const bool clay_usable = usable_percentage(x[2]);
+        const bool usable = sand_usable & silt_usable & clay_usable;
         const double sand_in = keep_or_zero(x[0], usable);
         const double silt_in = keep_or_zero(x[1], usable);
         const double clay_in = keep_or_zero(x[2], usable);

@@ -53,4 +53,4 @@ from ._fit import fit as fit
 from ._fit import fit_many as fit_many
 from ._fit import group_samples as group_samples
 
-__version__ = "0.1.0"
+__version__ = "0.1.0"  # the one version source: pyproject.toml reads it
