@@ -8,8 +8,8 @@ import numpy as np
 import pytest
 
 import loamara
-from loamara.applicable import applicable
-from loamara.ensemble import ensemble
+from loamara._applicable import applicable
+from loamara._ensemble import ensemble
 from ptfcheck import assert_same_bits
 
 pd = pytest.importorskip("pandas")

@@ -33,9 +33,9 @@ from ._estimate import Result as Result
 from ._estimate import estimate as estimate
 from . import texture as texture
 from .curves import curve as curve
-from .applicable import applicable as applicable
-from .ensemble import Ensemble as Ensemble
-from .ensemble import ensemble as ensemble
+from ._applicable import applicable as applicable
+from ._ensemble import Ensemble as Ensemble
+from ._ensemble import ensemble as ensemble
 from ._ufuncs import *  # noqa: F403  (the 176 ufuncs of _loamara)
 from ._curve_ufuncs import *  # noqa: F403
 from .parallel import parallel_apply as parallel_apply

@@ -174,7 +174,7 @@ def cmd_run(args: argparse.Namespace) -> int:
 
 
 def cmd_which(args: argparse.Namespace) -> int:
-    from .applicable import applicable
+    from ._applicable import applicable
 
     have = [h.strip() for h in args.have.split(",") if h.strip()]
     if not have:

@@ -330,8 +330,8 @@ class EnsembleJob(Job):
 
     def __init__(self, kind: str, header: Sequence[str], opts: RunOptions,
                  source: str) -> None:
-        from .applicable import applicable, kind_of
-        from .ensemble import STATISTICS, _names
+        from ._applicable import applicable, kind_of
+        from ._ensemble import STATISTICS, _names
 
         self.kind = kind
         self.names = {col: name for name, col in opts.mapping.items()}
@@ -394,7 +394,7 @@ class EnsembleJob(Job):
         self.labels = sorted(labels)
 
     def compute(self, data: dict[str, Any], opts: RunOptions) -> list[Any]:
-        from .ensemble import STATISTICS, ensemble
+        from ._ensemble import STATISTICS, ensemble
 
         e = ensemble(self.kind, data,
                      units={k: v for k, v in opts.units.items()
@@ -459,7 +459,7 @@ def run_raster_ensemble(kind: str, sources: Sequence[Path], target: Path,
     """The ensemble of ``kind`` on every cell of the rasters ``sources``:
     one map per function and one per statistic."""
     from . import _rasters
-    from .ensemble import STATISTICS, ensemble
+    from ._ensemble import STATISTICS, ensemble
 
     _check_raster_paths(sources, target)
     ds = _rasters.open_inputs(list(sources), opts.raster_chunk)

@@ -24,7 +24,7 @@ import numpy as np
 
 from ._catalog import kinds
 from ._estimate import Result, estimate
-from .applicable import Candidate, applicable
+from ._applicable import Candidate, applicable
 from .presets import Preset, Variable
 from .presets import get as get_preset
 
@@ -97,7 +97,7 @@ def _given_preset(data: Any, inputs: Mapping[str, Any],
                   preset: Preset | None,
                   names: Mapping[str, str] | None = None
                   ) -> tuple[dict[str, str | None], Preset]:
-    from .applicable import kind_of
+    from ._applicable import kind_of
 
     have: dict[str, str | None] = {}
     if data is not None:
