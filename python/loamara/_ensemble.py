@@ -518,8 +518,10 @@ def _on_curve(r: Result, suctions: tuple[float, ...]) -> Any:
     outs = r.as_tuple()
     xr: Any = sys.modules.get("xarray")
     if xr is not None and any(isinstance(v, xr.DataArray) for v in outs):
-        return xr.apply_ufunc(at, *outs, dask="parallelized",
-                              output_dtypes=[np.float64])
+        theta = xr.apply_ufunc(at, *outs, dask="parallelized",
+                               output_dtypes=[np.float64], keep_attrs=False)
+        theta.attrs = {"units": "cm^3/cm^3"}
+        return theta
     value = at(*outs)
     pd: Any = sys.modules.get("pandas")
     ref = next((v for v in outs if pd is not None
@@ -686,6 +688,7 @@ def _gather(values: list[Any], flags: list[Any], names: list[str],
                              else xr.DataArray(v) for v in values],
                             dim="ptf", coords="minimal", compat="override")
         members = members.assign_coords(ptf=names)
+        members.attrs = {"units": kinds()[kind].unit}
         marks = xr.concat([f if isinstance(f, xr.DataArray) else
                            xr.full_like(v, bool(f), dtype=bool)
                            for f, v in zip(flags, values)],
