@@ -1,5 +1,7 @@
 """Functions ranked against measured values: synthetic measurements made
 from one function with a known error, so that the ranking is known."""
+from types import SimpleNamespace
+
 import numpy as np
 import pytest
 
@@ -66,9 +68,15 @@ def test_measured_values_as_arrays_and_their_faults(soils):
         loamara.evaluate({"theta_34": "TH33"}, soils, units=PCT)
 
 
-def test_evaluate_from_the_command_line_with_a_figure(soils, tmp_path):
+def test_evaluate_from_the_command_line_with_a_figure(soils, tmp_path,
+                                                    capsys):
     pytest.importorskip("matplotlib")
-    from test_ensemble import cli
+    from loamara._cli import main
+
+    def cli(*args):
+        status = main([str(a) for a in args])
+        out, err = capsys.readouterr()
+        return SimpleNamespace(returncode=status, stdout=out, stderr=err)
 
     src = tmp_path / "measured.csv"
     soils.to_csv(src, index=False)

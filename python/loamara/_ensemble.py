@@ -295,7 +295,7 @@ def ensemble(target: str, data: Any = None, *,
         _statistics, outside=_physical(target), log=summary == "log",
         keep_outside=keep_outside, strict=domain == "strict", rmse=rmse)
     stacked, stats = _gather(values, flags, labels, target, stats_of,
-                             statistics(target, weights))
+                             statistics(target, weights), threads)
     return Ensemble(target, unit, labels, stacked, stats, notes,
                     {m.label: m.reason for m in chosen},
                     [m.label for m in chosen if m.from_curve], summary)
@@ -679,9 +679,13 @@ def _statistics(stack: np.ndarray, flags: np.ndarray, *, outside: Any,
                 np.sum(ext, axis=-1).astype(np.float64))
 
 
+# Soils per block of the statistics of NumPy data.
+_BLOCK_ROWS = 8192
+
+
 def _gather(values: list[Any], flags: list[Any], names: list[str],
-            kind: str, stats_of: Any, stat_names: tuple[str, ...]
-            ) -> tuple[Any, dict[str, Any]]:
+            kind: str, stats_of: Any, stat_names: tuple[str, ...],
+            threads: int | None = None) -> tuple[Any, dict[str, Any]]:
     xr: Any = sys.modules.get("xarray")
     if xr is not None and any(isinstance(v, xr.DataArray) for v in values):
         members = xr.concat([v.rename(kind) if isinstance(v, xr.DataArray)
@@ -715,11 +719,37 @@ def _gather(values: list[Any], flags: list[Any], names: list[str],
     index = next((v.index for v in values if pd is not None
                   and isinstance(v, pd.Series)), None)
     arrays = [np.asarray(v, dtype=np.float64) for v in values]
-    shape = np.broadcast_shapes(*(a.shape for a in arrays))
-    stack = np.stack([np.broadcast_to(a, shape) for a in arrays], axis=-1)
-    marks = np.stack([np.broadcast_to(np.asarray(f, dtype=bool), shape)
-                      for f in flags], axis=-1)
-    stats = dict(zip(stat_names, stats_of(stack, marks)))
+    marked = [np.asarray(f, dtype=bool) for f in flags]
+    shape = np.broadcast_shapes(*(a.shape for a in arrays),
+                                *(f.shape for f in marked))
+    arrays = [np.broadcast_to(a, shape).reshape(-1) for a in arrays]
+    marks = [np.broadcast_to(f, shape).reshape(-1) if f.ndim else None
+             for f in marked]
+    size = int(np.prod(shape, dtype=np.int64))
+    stack = np.empty((size, len(arrays)), dtype=np.float64)
+    out = [np.empty(size, dtype=np.float64) for _ in stat_names]
+
+    def run(idx: tuple[slice, ...]) -> None:
+        # One block of soils at a time, while it is in the cache: the
+        # members side by side, then their statistics.
+        rows = idx[0] if idx else slice(None)
+        block = stack[rows]
+        for j, a in enumerate(arrays):
+            block[:, j] = a[rows]
+        flag: Any = False
+        if any(f is not None for f in marks):
+            flag = np.zeros(block.shape, dtype=bool)
+            for j, f in enumerate(marks):
+                if f is not None:
+                    flag[:, j] = f[rows]
+        for o, r in zip(out, stats_of(block, flag)):
+            o[rows] = r
+
+    from .parallel import default_threads, run_chunked
+    run_chunked((size,), run, threads or default_threads(),
+                chunk_size=_BLOCK_ROWS)
+    stack = stack.reshape(*shape, len(arrays))
+    stats = {k: v.reshape(shape) for k, v in zip(stat_names, out)}
     if index is not None and stack.ndim == 2:
         members = pd.DataFrame(stack, index=index, columns=names)
         stats = {k: pd.Series(v, index=index, name=k)
