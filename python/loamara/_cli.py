@@ -383,8 +383,11 @@ def build_parser() -> argparse.ArgumentParser:
                        "classes shipped with the package.")
     p.add_argument("--plots", metavar="DIR",
                    help="also write curves.png (the loam's retention and "
-                   "conductivity curves) and triangle.png (the samples in "
-                   "the texture triangle) into DIR (needs matplotlib)")
+                   "conductivity curves), triangle.png (the samples in "
+                   "the texture triangle), ensemble.png (the ksat ensemble "
+                   "of six samples) and evaluation.png (theta_33 functions "
+                   "against made-up measurements) into DIR (needs "
+                   "matplotlib)")
     p.add_argument("--layers", metavar="DIR",
                    help="also write SoilGrids-like GeoTIFF layers of a "
                    "made-up region (sand, silt, clay, soc, bdod, 0-5 cm) "

@@ -1007,7 +1007,7 @@ def ensemble(e: Any, labels: Sequence[str] | None = None,
     centre = stat["gmean" if log else "mean"]
     if ax is None:
         fig = _new_figure((max(6.4, 1.0 + 0.75 * soils) + 3.4, 4.8))
-        ax = fig.add_axes((0.09, 0.13, 0.58, 0.78))
+        ax = fig.add_axes((0.09, 0.2, 0.56, 0.72))
     else:
         fig = ax.get_figure()  # type: ignore[assignment]
     outside = _physical_mask(e.kind, values)
@@ -1046,7 +1046,7 @@ def ensemble(e: Any, labels: Sequence[str] | None = None,
     ax.legend(loc="upper left", bbox_to_anchor=(1.02, 1.0), fontsize=7.5,
               frameon=False)
     if hidden:
-        ax.text(0.0, -0.16, f"{hidden} member value"
+        ax.text(0.0, -0.26, f"{hidden} member value"
                 f"{'s' * (hidden != 1)} not drawn (physically impossible"
                 + (" or not positive" if log else "") + ")",
                 transform=ax.transAxes, fontsize=7.5, color="0.35")
