@@ -146,10 +146,40 @@ def test_curve_tags_name_outputs_and_model_parameters(p):
     params = set(p.curve.parameters)
     assert set(required) <= params <= set(required + optional)
     for src in p.curve.parameters.values():
-        assert len(set(src) & {"output", "value", "mualem",
+        assert len(set(src) & {"output", "value", "mualem", "table",
                                "not_established"}) == 1, src
         if "output" in src:
             assert src["output"] in p.output_names
+        if "table" in src:  # looked up by the class index input
+            assert src["by"] in p.input_names
+
+
+def test_every_publication_says_where_it_holds_and_how_well():
+    """Calibration and accuracy are filled or explicitly not established;
+    every soil-group variant names its group; the documented doubts are
+    there."""
+    for fam, pub in loamara._catalog.publications().items():
+        assert pub.calibration is not None, fam
+        assert pub.calibration.population, fam
+        for kind in pub.calibration.ranges:
+            assert kind in loamara._catalog.kinds(), (fam, kind)
+        for a in pub.accuracy:
+            assert a.output in loamara._catalog.kinds(), (fam, a)
+    grouped = {p.short_name for p in CATALOG if p.group is not None}
+    for p in CATALOG:
+        s = p.short_name
+        fitted_to_one = (
+            s.startswith(("lal1979_", "varallyai1982_", "tiwary2014_",
+                          "dharumarajan2019_nkp", "dharumarajan2019_skp"))
+            or (s.startswith("ferrerjulia2004_")
+                and s.endswith(("_sand", "_texture_organic_matter"))
+                and "_general_" not in s))
+        assert (s in grouped) == fitted_to_one, s
+    assert len([s for s in grouped if s.startswith("ferrerjulia")]) == 34
+    for s in ("ferrerjulia2004_saxton", "ferrerjulia2004_cosby", "li2007",
+              "clapp1978", "puckett1985", "beniaich2023_slr5",
+              "hodnett2002"):
+        assert loamara.lookup(s).doubt, s
 
 
 @pytest.mark.parametrize("key", [

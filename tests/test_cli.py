@@ -321,3 +321,23 @@ def test_both_csv_readers_give_the_same_chunks_and_errors(tmp_path, engine,
     with pytest.raises(_tables.TableError,
                        match="line 3 .data row 2.: 1 fields"):
         list(_tables.read_chunks(src, ["id", "sand"], 10))
+
+
+def test_readme_parquet_example_checks_the_outputs(tmp_path):
+    pd = pytest.importorskip("pandas")
+    pytest.importorskip("pyarrow")
+    src, out = tmp_path / "soils.parquet", tmp_path / "out.parquet"
+    pd.DataFrame({"SAND_PCT": [40.0, 85.0], "clay": [0.2, 0.05],
+                  "om": [2.0, 1.0]}).to_parquet(src)
+    args = ("run", "saxton2006", src, "-o", out, "--map", "SAND_PCT=sand")
+    res = cli(*args)
+    assert res.returncode == 0, res.stderr
+    assert "output theta_33 has values from" in res.stderr
+    assert "outside what they can be: 1 value of theta_1500, 2 values of "\
+        "theta_33" in res.stderr
+    before = out.read_bytes()
+    res = cli(*args, "--check", "raise")
+    assert res.returncode == 1 and "Traceback" not in res.stderr
+    assert out.read_bytes() == before
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["out.parquet",
+                                                          "soils.parquet"]

@@ -70,12 +70,26 @@ def test_campbell_from_cosby_logs_and_percent():
         r.theta_s / 100)) ** (2 * r.b + 3), rel=1e-13)
 
 
-def test_parameters_not_established_are_named_and_can_be_given():
+def test_clapp_curve_takes_psi_s_of_the_class():
+    # Loam (row 4): psi_s 47.8 cm; sand, loamy sand, clay: 12.1, 9.0,
+    # 40.5 cm; an unclassified sample gives NaN.
     r = results()["clapp1978"]
-    with pytest.raises(CurveError, match="psi_e.*p2 is not established"):
+    theta = curve(r, [2 * 47.8], h_unit="cmH2O")
+    assert theta[0] == pytest.approx(r.theta_s * 2 ** (-1 / r.b), rel=1e-14)
+    many = loamara.estimate("clapp1978", texture_class=np.array(
+        [0, 1, 10, 11], np.uint32))
+    at_psi_s = curve(many, [12.1, 9.0, 40.5, 1.0], h_unit="cmH2O")
+    np.testing.assert_array_equal(np.diag(at_psi_s)[:3], many.theta_s[:3])
+    assert np.isnan(at_psi_s[3]).all()
+
+
+def test_parameters_not_established_are_named_and_can_be_given():
+    r = loamara.estimate("li2007", sand=40, silt=40, clay=20, bd=1.4, om=2)
+    with pytest.raises(CurveError, match="alpha.*not established"):
         curve(r, H_KPA)
-    theta = curve(r, [10.0], params={"psi_e": 5.0})
-    assert theta[0] == pytest.approx(r.theta_s * 2 ** (-1 / r.b))
+    theta = curve(r, [10.0], params={"alpha": 0.1, "theta_r": 0.0,
+                                     "m": 1 - 1 / r.n})
+    assert 0 < theta[0] < r.theta_s
     with pytest.raises(CurveError, match="estimates no parameters"):
         curve(loamara.estimate("jabro1992", silt=40, clay=20, bd=1.4), [1])
 

@@ -59,5 +59,10 @@ def test_describe_shows_kind_range_reference_and_curve():
     assert "Citation verified" in text
     text = describe_text(loamara.lookup("clapp1978"))
     assert "Curve model: campbell" in text
-    assert "psi_e: not established" in text
+    assert "psi_e: by texture_class: 12.1, 9, 21.8" in text
     assert "Citation not verified" in text
+    assert "Doubt: The column p2 is not the air-entry" in text
+    assert "Calibration data: desorption data of 1446 soils" in text
+    text = describe_text(loamara.lookup("lal1979_group_ii_water_0bar_from_clay"))
+    assert "Fitted to: soil group II only" in text
+    assert "Calibration ranges: not established" in text

@@ -566,3 +566,17 @@ def test_demo_layers_go_through_the_readme_commands(tmp_path):
         mean = src.read(names.index("theta_1500_mean") + 1)
         assert src.units[names.index("theta_1500_mean")] == "cm^3/cm^3"
     assert np.isnan(mean).any() and (mean[~np.isnan(mean)] > 0).all()
+
+
+def test_clapp_and_hornberger_run_on_the_demo_layers(tmp_path):
+    # The class comes from the texture and keeps the layers' grid.
+    res = cli("demo", "--layers", tmp_path / "layers")
+    assert res.returncode == 0, res.stderr
+    tifs = sorted((tmp_path / "layers").glob("*.tif"))
+    res = cli("run", "clapp1978", *tifs, "--preset", "soilgrids", "-o",
+              tmp_path / "c.tif", "--outputs", "b,theta_s,ksat")
+    assert res.returncode == 0, res.stderr
+    with rasterio.open(tmp_path / "c.tif") as src:
+        b = src.read(list(src.descriptions).index("b") + 1)
+    assert set(np.unique(b[~np.isnan(b)])) <= {
+        4.05, 4.38, 4.9, 5.3, 5.39, 7.12, 7.75, 8.52, 10.4, 11.4}

@@ -29,6 +29,8 @@ from ._catalog import UnknownPTFError as UnknownPTFError
 from ._catalog import catalog as catalog
 from ._catalog import lookup as lookup
 from . import presets as presets
+from ._checks import DomainError as DomainError
+from ._checks import DomainWarning as DomainWarning
 from ._checks import RangeError as RangeError
 from ._checks import RangeWarning as RangeWarning
 from ._estimate import Result as Result

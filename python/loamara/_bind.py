@@ -13,6 +13,7 @@ derivation (organic matter from organic carbon with the van Bemmelen factor
 from __future__ import annotations
 
 import difflib
+import sys
 from collections.abc import Callable, Mapping, Sequence
 from dataclasses import dataclass, field
 from typing import Any
@@ -312,11 +313,26 @@ _ORGANIC: dict[str, tuple[str, tuple[str, ...], Callable[[Any], Any], str]] = {
 
 def _clapp_index(sand: Any, silt: Any, clay: Any) -> Any:
     """The Clapp and Hornberger (1978) row of the USDA texture class of
-    sand, silt and clay in percent."""
+    sand, silt and clay in percent, in the container of the fractions (a
+    pandas Series keeps its index, an xarray DataArray its dimensions and
+    coordinates, a dask array stays lazy)."""
     from ._curves import calc_texture_usda
     from .texture import clapp_index_from_usda
 
-    return clapp_index_from_usda(calc_texture_usda(sand, silt, clay))
+    codes = calc_texture_usda(sand, silt, clay)
+    xr = sys.modules.get("xarray")
+    if xr is not None and isinstance(codes, xr.DataArray):
+        return xr.apply_ufunc(clapp_index_from_usda, codes,
+                              dask="parallelized",
+                              output_dtypes=[np.uint32])
+    pd = sys.modules.get("pandas")
+    if pd is not None and isinstance(codes, pd.Series):
+        return pd.Series(clapp_index_from_usda(codes.to_numpy()),
+                         index=codes.index, name=codes.name)
+    dask_array = sys.modules.get("dask.array")
+    if dask_array is not None and isinstance(codes, dask_array.Array):
+        return codes.map_blocks(clapp_index_from_usda, dtype=np.uint32)
+    return clapp_index_from_usda(codes)
 
 
 def _complement(q: Quantity) -> Callable[[Any, Any], Any]:

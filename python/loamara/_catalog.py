@@ -31,6 +31,19 @@ UNIT_NOT_ESTABLISHED = "not established"
 # Unit text of a coefficient whose unit the caller chooses (Ahuja 1984's b).
 UNIT_CALLERS_CHOICE = "caller's choice"
 NOT_ESTABLISHED = "not_established"
+NOT_ESTABLISHED_TEXT = "not established"
+
+# A variant carries a "group" only where it was fitted to the data of one
+# soil group, region or sub-sample, so that it answers for those soils and
+# no others: Ferrer-Julia et al. (2004)'s FAO soil units, Lal (1979)'s soil
+# groups I and II, Varallyay (1982)'s meadow soils and chernozem groups,
+# Tiwary et al. (2014)'s two regions, Dharumarajan et al. (2019)'s two
+# plateaus.  A variant that differs only in its predictors (Gunarathna et
+# al. 2019's input sets, Beniaich et al. 2023's regressions, Ferrer-Julia's
+# "general" regressions on all units, Pidgeon 1972's sand-fraction
+# equations) is fitted on the family's whole data and carries no group: it
+# is the family's general function for the predictors it takes.
+GROUP_TYPES = ("FAO soil unit", "soil group", "soil type", "region")
 
 # The curve models that a PTF's outputs can parameterise, with the names of
 # their parameters (required, then optional).
@@ -80,6 +93,61 @@ class Kind:
 
 
 @dataclass(frozen=True)
+class Calibration:
+    """The data a family of PTFs was fitted on, as far as it is known.
+
+    ``population`` says in words which soils ("not established" where no
+    consulted source says); ``ranges`` holds only the input ranges that a
+    source establishes, by kind and in the kind's canonical unit (empty in
+    the common case that none is established)."""
+
+    population: str
+    region: str | None = None
+    n_samples: int | None = None
+    layers: str | None = None
+    """``"topsoil"``, ``"subsoil"``, ``"topsoil and subsoil"`` or None."""
+    ranges: dict[str, Range] = field(default_factory=dict, hash=False)
+    evidence: str = NOT_ESTABLISHED_TEXT
+
+    @property
+    def established(self) -> bool:
+        """True where anything beyond "not established" is known."""
+        return (self.population != NOT_ESTABLISHED_TEXT or bool(self.ranges)
+                or self.n_samples is not None or self.region is not None)
+
+
+@dataclass(frozen=True)
+class Accuracy:
+    """The published accuracy of one output of a family (or variant)."""
+
+    output: str
+    """The kind of the output."""
+    rmse: float | None
+    r2: float | None
+    unit: str
+    """The unit of ``rmse``."""
+    log10: bool = False
+    """True where the error was computed on log10 values."""
+    n: int | None = None
+    evidence: str = NOT_ESTABLISHED_TEXT
+
+
+@dataclass(frozen=True)
+class Group:
+    """The one soil group, region or data set a variant was fitted to."""
+
+    type: str
+    """``"FAO soil unit"``, ``"soil group"``, ``"region"``, ``"soil
+    type"``, ``"sand fraction"``, ...; see ``GROUP_TYPES``."""
+    name: str
+    n_samples: int | None = None
+
+    def describe(self) -> str:
+        n = "" if self.n_samples is None else f", {self.n_samples} samples"
+        return f"{self.type} {self.name}{n}"
+
+
+@dataclass(frozen=True)
 class Publication:
     """The reference of one family of PTFs."""
 
@@ -90,6 +158,10 @@ class Publication:
     """True where the citation was read in a consulted source, False where
     it is recalled and still to be checked."""
     source: str
+    calibration: Calibration | None = None
+    """Where the family was fitted; None: not established."""
+    accuracy: tuple[Accuracy, ...] = ()
+    """Published accuracy per output; empty: not established."""
 
 
 @dataclass(frozen=True)
@@ -166,6 +238,36 @@ class PTF:
     notes: tuple[str, ...] = ()
     curve: CurveTag | None = None
     """The curve model whose parameters the outputs are, where established."""
+    group: Group | None = None
+    """The soil group, region or data set of a variant fitted to one; None
+    for a function fitted on all of its publication's data."""
+    doubt: str | None = None
+    """A documented doubt about the formula as implemented, with its
+    reason; None where none is documented."""
+    module: str = "_loamara"
+    """The extension module that holds the ufunc."""
+
+    @property
+    def calibration(self) -> Calibration | None:
+        """Where the publication was fitted (None: not established)."""
+        return self.citation.calibration
+
+    @property
+    def accuracy(self) -> tuple[Accuracy, ...]:
+        """The published accuracy of the outputs of this function's kinds
+        (empty: not established)."""
+        kinds_out = {q.kind for q in self.outputs}
+        return tuple(a for a in self.citation.accuracy
+                     if a.output in kinds_out)
+
+    def domain(self) -> dict[str, Range]:
+        """The established calibration range of each input kind, in the
+        kind's canonical unit (empty where none is established)."""
+        cal = self.citation.calibration
+        if cal is None:
+            return {}
+        mine = {q.kind for q in self.inputs}
+        return {k: r for k, r in cal.ranges.items() if k in mine}
 
     @property
     def short_name(self) -> str:
@@ -191,9 +293,10 @@ class PTF:
     @property
     def ufunc(self) -> np.ufunc:
         """The ufunc of ``_loamara`` that this record describes."""
-        import _loamara
+        import importlib
 
-        u: np.ufunc = getattr(_loamara, self.name)
+        u: np.ufunc = getattr(importlib.import_module(self.module),
+                              self.name)
         return u
 
     def signature(self) -> str:
@@ -242,6 +345,32 @@ def _curve(d: dict[str, Any] | None) -> CurveTag | None:
                     note=d.get("note", ""))
 
 
+def _calibration(d: dict[str, Any] | None) -> Calibration | None:
+    if d is None:
+        return None
+    return Calibration(
+        population=d.get("population", NOT_ESTABLISHED_TEXT),
+        region=d.get("region"), n_samples=d.get("n_samples"),
+        layers=d.get("layers"),
+        ranges={k: r for k, v in (d.get("ranges") or {}).items()
+                if (r := _range(v)) is not None},
+        evidence=d.get("evidence", NOT_ESTABLISHED_TEXT))
+
+
+def _accuracy(d: dict[str, Any]) -> Accuracy:
+    return Accuracy(output=d["output"], rmse=d.get("rmse"), r2=d.get("r2"),
+                    unit=d.get("unit", ""), log10=bool(d.get("log10", False)),
+                    n=d.get("n"),
+                    evidence=d.get("evidence", NOT_ESTABLISHED_TEXT))
+
+
+def _group(d: dict[str, Any] | None) -> Group | None:
+    if d is None:
+        return None
+    return Group(type=d["type"], name=d["name"],
+                 n_samples=d.get("n_samples"))
+
+
 @lru_cache(maxsize=1)
 def _data() -> dict[str, Any]:
     text = resources.files("loamara").joinpath("catalog.json").read_text(
@@ -270,7 +399,10 @@ def publications() -> dict[str, Publication]:
     """The reference of every family, by family word."""
     return {
         fam: Publication(family=fam, citation=p["citation"], doi=p["doi"],
-                         verified=bool(p["verified"]), source=p["source"])
+                         verified=bool(p["verified"]), source=p["source"],
+                         calibration=_calibration(p.get("calibration")),
+                         accuracy=tuple(_accuracy(a)
+                                        for a in p.get("accuracy") or ()))
         for fam, p in _data()["publications"].items()}
 
 
@@ -285,7 +417,8 @@ def catalog() -> tuple[PTF, ...]:
             outputs=tuple(_quantity(q) for q in p["outputs"]),
             notes=tuple(p.get("notes", ())),
             citation=pubs[p["family"]],
-            curve=_curve(p.get("curve")))
+            curve=_curve(p.get("curve")), group=_group(p.get("group")),
+            doubt=p.get("doubt"), module=p.get("module", "_loamara"))
         for p in _data()["ptfs"])
 
 

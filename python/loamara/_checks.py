@@ -59,6 +59,17 @@ class RangeError(ValueError):
     """Raised instead of :class:`RangeWarning` with ``check="raise"``."""
 
 
+class DomainWarning(RangeWarning):
+    """Inputs outside the established calibration ranges of a function, or
+    soils of another group than the one a variant was fitted to: possible
+    values, but the function extrapolates.  Filter it on its own with
+    ``warnings.filterwarnings("ignore", category=loamara.DomainWarning)``."""
+
+
+class DomainError(RangeError):
+    """Raised instead of :class:`DomainWarning` with ``check="raise"``."""
+
+
 # Where the warnings of the checks go while a caller collects them (an
 # ensemble reports each problem of the data once, not once per function): a
 # context variable, so that collecting changes no state of the process and
@@ -149,6 +160,10 @@ class Plan:
     bounds: list[tuple[float, float, bool, bool] | None] = field(
         default_factory=list)
     texture: list[tuple[int, float]] = field(default_factory=list)
+    role: str = "input"
+    """``"input"``: physically possible ranges of the inputs (and the
+    texture sum); ``"output"``: those of the outputs; ``"domain"``: the
+    established calibration ranges of the inputs."""
 
     def __post_init__(self) -> None:
         self.bounds = []
@@ -164,7 +179,7 @@ class Plan:
         parts = {c.q.kind: i for i, c in enumerate(self.items)
                  if c.q.kind in TEXTURE and c.q.range is not None
                  and c.q.range[1]}
-        if len(parts) == 3:
+        if len(parts) == 3 and self.role == "input":
             # The upper end of a content's range is 100 % in its unit.
             self.texture = [(parts[k], 100.0 / float(
                 self.items[parts[k]].q.range[1] or 1.0))  # type: ignore[index]
@@ -226,8 +241,9 @@ class Plan:
         name = self.ptf.name
         text = (f"{name}: " + found[0] if len(found) == 1 else
                 f"{name}:\n  " + "\n  ".join(found))
+        domain = self.role == "domain"
         if mode == "raise":
-            raise RangeError(text)
+            raise (DomainError if domain else RangeError)(text)
         if seen is not None:
             key = re.sub(r"[-+.\de]+", "#", text)
             if key in seen:
@@ -235,13 +251,18 @@ class Plan:
             seen.add(key)
             text += ("\n(in one block of the data; other blocks with such "
                      "values are not reported again)")
-        text += "\n(the data are used as given; check='off' silences this)"
-        warn(text, RangeWarning, stacklevel=stacklevel)
+        text += ("\n(the values are returned as computed; check='off' "
+                 "silences this)" if self.role == "output" else
+                 "\n(the data are used as given; check='off' silences this)")
+        warn(text, DomainWarning if domain else RangeWarning,
+             stacklevel=stacklevel)
 
     def _problem(self, c: Checked, i: int, t: Tally) -> str | None:
         q = c.q
         if self.bounds[i] is None or t.size[i] == 0 or t.lo[i] > t.hi[i]:
             return None
+        if self.role != "input":
+            return self._outside(c, i, t)
         raw = (c.to_given(t.lo[i]), c.to_given(t.hi[i])) if c.to_given \
             else (t.lo[i], t.hi[i])
         n, n_out = t.size[i], t.outside[i]
@@ -268,6 +289,35 @@ class Plan:
                     f"and 1 (up to {_fmt(raw[1])}): if these are mass "
                     f"fractions, pass units={{{c.label!r}: '1'}}")
         return None
+
+
+    def _outside(self, c: Checked, i: int, t: Tally) -> str | None:
+        """An output outside what its kind can be, or an input outside the
+        calibration range."""
+        n, n_out = t.size[i], t.outside[i]
+        if not n_out:
+            return None
+        q = c.q
+        if self.role == "output":
+            subject, where = f"output {q.name}", f"what {q.name} can be"
+        else:
+            subject = c.label
+            where = (f"the calibration range of {self.ptf.publication} "
+                     f"for {q.name}")
+        unit = f"in {q.unit_label}"
+        if n == 1:
+            return (f"{subject} is {_fmt(t.lo[i])} ({unit}), outside "
+                    f"{where}, {_range_text(q)}")
+        some = "all" if n_out == n else f"{n_out} of"
+        return (f"{subject} has values from {_fmt(t.lo[i])} to "
+                f"{_fmt(t.hi[i])} ({unit}), {some} {n} outside {where}, "
+                f"{_range_text(q)}")
+
+    def outside_counts(self, tally: Tally) -> dict[str, int]:
+        """The number of values outside the range, by item label, for the
+        items that have any."""
+        return {c.label: tally.outside[i] for i, c in enumerate(self.items)
+                if tally.outside[i]}
 
 
 def _within(x: float, b: tuple[float, float, bool, bool]) -> bool:
@@ -338,6 +388,78 @@ def scalar_flags(ptf: PTF) -> tuple[tuple[int, ...],
     return pct, tuple(plan.texture)
 
 
+def output_plan(ptf: PTF) -> Plan:
+    """The check of a function's outputs against what their kinds can
+    physically be (in the unit of the publication)."""
+    return Plan(ptf, [Checked(q, q.name, None) for q in ptf.outputs],
+                role="output")
+
+
+def domain_plan(ptf: PTF, items: Sequence[Checked] | None = None
+                ) -> Plan | None:
+    """The check of the inputs against the established calibration ranges
+    of the function's publication (None where none is established, the
+    common case).  Each range is held in the kind's canonical unit and
+    converted to the unit of the input."""
+    domain = ptf.domain()
+    if not domain:
+        return None
+    from dataclasses import replace
+
+    from ._catalog import kinds
+    from . import units
+
+    base = list(items) if items is not None else [
+        Checked(q, q.name, None) for q in ptf.inputs]
+    checked = []
+    for c in base:
+        rng = domain.get(c.q.kind)
+        kind = kinds().get(c.q.kind)
+        if rng is None or kind is None or kind.unit is None or \
+                not c.q.established or c.q.log10:
+            checked.append(Checked(replace(c.q, range=None), c.label, None))
+            continue
+        conv = units.conversion(kind.unit, c.q.unit)
+        lo, hi = (None if v is None else float(conv.apply(np.float64(v)))
+                  for v in rng)
+        checked.append(Checked(replace(c.q, range=(lo, hi),
+                                       range_open=(False, False)),
+                               c.label, None))
+    return Plan(ptf, checked, role="domain")
+
+
+def group_problem(ptf: PTF, group: str | None) -> str | None:
+    """The text of a domain warning for soils stated to be of another
+    group than the one the variant was fitted to; None where they fit or
+    the function answers for every group."""
+    if group is None or ptf.group is None:
+        return None
+    if _norm(group) == _norm(ptf.group.name):
+        return None
+    return (f"{ptf.name} was fitted to {ptf.group.describe()} only; the "
+            f"soils are stated to be {group!r}")
+
+
+def _norm(text: str) -> str:
+    """A group name compared without case, punctuation or a parenthesis:
+    "Calcic Luvisol (FAO-UNESCO legend)" is "calcic_luvisol"."""
+    text = re.sub(r"\(.*?\)", " ", text.lower())
+    return re.sub(r"[^a-z0-9]+", " ", text).strip()
+
+
+def report_group(ptf: PTF, group: str | None, mode: str,
+                 stacklevel: int = 3) -> None:
+    """Warns (or raises) once where the stated group is not the
+    variant's."""
+    text = group_problem(ptf, group) if mode != "off" else None
+    if text is None:
+        return
+    if mode == "raise":
+        raise DomainError(text)
+    warn(text + "\n(check='off' silences this)", DomainWarning,
+         stacklevel=stacklevel)
+
+
 def run_checks(ptf: PTF, values: Sequence[Any], mode: str,
                items: Sequence[Checked] | None = None,
                stacklevel: int = 3, seen: set[str] | None = None) -> None:
@@ -348,3 +470,21 @@ def run_checks(ptf: PTF, values: Sequence[Any], mode: str,
     plan = Plan(ptf, list(items) if items is not None else
                 [Checked(q, q.name, None) for q in ptf.inputs])
     plan.report(plan.tally(values), mode, stacklevel + 1, seen)
+    domain = domain_plan(ptf, plan.items)
+    if domain is not None:
+        domain.report(domain.tally(values), mode, stacklevel + 1, seen)
+
+
+def check_outputs(ptf: PTF, outputs: Sequence[Any], mode: str,
+                  stacklevel: int = 3, seen: set[str] | None = None
+                  ) -> dict[str, int] | None:
+    """Checks one call's outputs (in the unit of the publication) against
+    what their kinds can be; warns or raises once with every problem and
+    returns the number of values outside, by output name (None with
+    ``check="off"``)."""
+    if mode == "off":
+        return None
+    plan = output_plan(ptf)
+    tally = plan.tally(outputs)
+    plan.report(tally, mode, stacklevel + 1, seen)
+    return plan.outside_counts(tally)

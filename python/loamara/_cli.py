@@ -24,7 +24,8 @@ from pathlib import Path
 
 from . import _plotcli
 from ._catalog import PTF, UnknownPTFError, catalog, lookup
-from ._format import curve_source, quantity_lines
+from ._format import (calibration_lines, curve_source, quantity_lines,
+                      variant_lines)
 from ._run import (DEFAULT_CHUNK_ROWS, RunError, RunOptions,
                    progress_wanted, run_table)
 
@@ -74,7 +75,10 @@ def describe_text(p: PTF, width: int = 100) -> str:
         lines.append(f"  doi:{ref.doi}  https://doi.org/{ref.doi}")
     lines.append(wrap.fill(("Citation verified" if ref.verified else
                             "Citation not verified") + f": {ref.source}."))
-    lines += ["", "Call:", f"  _loamara.{p.signature()}",
+    lines += ["", "Where it holds:"]
+    lines += [item.fill(t) for t in calibration_lines(ref)
+              + variant_lines(p)]
+    lines += ["", "Call:", f"  {p.module}.{p.signature()}",
               f"  {p.estimate_call()}", "", "Inputs:"]
     lines += quantity_lines(p.inputs, width, details=True)
     lines += ["", "Outputs:"]
@@ -168,8 +172,9 @@ def cmd_run(args: argparse.Namespace) -> int:
         print(f"{p.name}: {what} written to {args.output}", file=sys.stderr)
         return 0
     rows = run_table(p, paths[0], Path(args.output), opts)
+    closing = rows.closing() if hasattr(rows, "closing") else ""
     print(f"{p.name}: {rows} row{'s' * (rows != 1)} written to "
-          f"{args.output}", file=sys.stderr)
+          f"{args.output}{closing}", file=sys.stderr)
     return 0
 
 

@@ -18,7 +18,7 @@ from typing import Any
 
 from ._catalog import (NOT_ESTABLISHED, PTF, CurveTag, Publication,
                        Quantity, catalog, format_range, kinds)
-from ._format import curve_source
+from ._format import calibration_lines, curve_source, variant_lines
 
 REFERENCE = Path("docs") / "reference.md"
 EXTENSION_STUB = Path("python") / "_loamara.pyi"
@@ -74,15 +74,18 @@ def _reference(pub: Publication) -> list[str]:
         text += f" [doi:{pub.doi}](https://doi.org/{pub.doi})"
     status = ("Citation verified" if pub.verified
               else "Citation not verified")
-    return [f"Reference: {text}", "", f"{status}: {pub.source}.", ""]
+    return [f"Reference: {text}", "", f"{status}: {pub.source}.", ""] + [
+        f"{line}." for line in calibration_lines(pub)] + [""]
 
 
 def _entry(p: PTF) -> list[str]:
     lines = [f"### {p.name}", "", f"{p.publication}. {p.summary}", "",
-             "```", f"_loamara.{p.signature()}", p.estimate_call(),
+             "```", f"{p.module}.{p.signature()}", p.estimate_call(),
              "```", ""]
     lines += _table("Input", p.inputs) + [""]
     lines += _table("Output", p.outputs) + [""]
+    for line in variant_lines(p):
+        lines += [f"{line}", ""]
     if p.curve is not None:
         lines += _curve(p.curve)
     for note in p.notes:

@@ -27,6 +27,7 @@ import importlib
 import math
 import sys
 from collections.abc import Iterator, Mapping
+from dataclasses import replace
 from typing import Any
 
 import numpy as np
@@ -53,7 +54,7 @@ class _Prepared:
 
     __slots__ = ("ptf", "ufunc", "nin", "index", "out_index", "ranges",
                  "index_input", "units", "percent_texture", "texture",
-                 "bounds")
+                 "bounds", "out_bounds", "plain_ok", "notes")
 
     def __init__(self, ptf: PTF) -> None:
         self.ptf = ptf
@@ -81,6 +82,14 @@ class _Prepared:
         self.index_input = idx[0] if idx else None
         self.units = {q.name: output_unit_text(q) for q in ptf.outputs}
         self.percent_texture, self.texture = _checks.scalar_flags(ptf)
+        self.out_bounds = tuple(
+            (j, -math.inf if q.range[0] is None else q.range[0],
+             math.inf if q.range[1] is None else q.range[1], *q.range_open)
+            for j, q in enumerate(ptf.outputs) if q.range is not None)
+        # Plain numbers take the quick check unless a calibration range
+        # is established.
+        self.plain_ok = not ptf.domain()
+        self.notes = _catalog_notes(ptf)
 
 
 _PREPARED: dict[Any, _Prepared] = {}
@@ -118,11 +127,14 @@ class Result(Mapping[str, Any]):
     ``units`` gives each output's unit, ``notes`` the derivations made
     (organic matter from organic carbon, for example)."""
 
-    __slots__ = ("_prepared", "_values", "_units", "_notes")
+    __slots__ = ("_prepared", "_values", "_units", "_notes", "_index",
+                 "_outside")
 
     def __init__(self, ptf: PTF | _Prepared, values: tuple[Any, ...],
                  units: Mapping[str, str] | None = None,
-                 notes: tuple[str, ...] = ()) -> None:
+                 notes: tuple[str, ...] = (),
+                 class_index: Any = None,
+                 outside: Mapping[str, int] | None = None) -> None:
         prep = ptf if isinstance(ptf, _Prepared) else _prepared(ptf.name)
         if len(values) != prep.ptf.nout:
             raise ValueError(f"{prep.ptf.name} has {prep.ptf.nout} outputs, "
@@ -131,6 +143,22 @@ class Result(Mapping[str, Any]):
         self._values = values
         self._units = prep.units if units is None else units
         self._notes = notes
+        self._index = class_index
+        self._outside = outside
+
+    @property
+    def outside(self) -> Mapping[str, int] | None:
+        """The number of values of each output outside what its kind can
+        physically be, for the outputs that have any (``{}`` for none);
+        None where the outputs were not checked (``check="off"``, lazy
+        data: their warnings come block by block)."""
+        return None if self._outside is None else dict(self._outside)
+
+    @property
+    def class_index(self) -> Any:
+        """For a class-table function (Clapp and Hornberger 1978), the
+        class index of each sample as the ufunc received it; else None."""
+        return self._index
 
     @property
     def ptf(self) -> PTF:
@@ -144,7 +172,9 @@ class Result(Mapping[str, Any]):
 
     @property
     def notes(self) -> tuple[str, ...]:
-        """The derivations made to bind the inputs, one line each."""
+        """The derivations made to bind the inputs, then what the catalog
+        says a caller should know (the soil group a variant was fitted to,
+        a documented doubt about the formula), one line each."""
         return self._notes
 
     def __getitem__(self, key: str) -> Any:
@@ -299,7 +329,10 @@ def apply_block(name: str, check: str, words: tuple[Any, ...] | None,
             items = [_checks.Checked(q, label, unit, _back(div, mul))
                      for q, (label, unit, div, mul) in zip(ptf.inputs, words)]
         _checks.run_checks(ptf, ops, check, items, seen=_BLOCKS_SEEN)
-    return ptf.ufunc(*ops)
+    out = ptf.ufunc(*ops)
+    if check != "off":
+        _checks.check_outputs(ptf, _as_tuple(out), check, seen=_BLOCKS_SEEN)
+    return out
 
 
 # The problems already reported for blocks of lazy data, in this process.
@@ -498,6 +531,12 @@ def _items(ptf: PTF, bound: list[Bound] | None,
         if b is None:
             items.append(_checks.Checked(q, q.name, None))
             continue
+        if b.derive is not None and q.dtype == "uint32":
+            # A class derived from the texture: the texture is checked
+            # (see _check_class_texture), not the index made from it.
+            items.append(_checks.Checked(replace(q, range=None), b.label,
+                                         None))
+            continue
         conv = convs[i] if convs is not None else None
         back = None
         if conv is not None and not conv.identity:
@@ -508,12 +547,50 @@ def _items(ptf: PTF, bound: list[Bound] | None,
     return items
 
 
+def _check_class_texture(ptf: PTF, binding: Binding, check: str) -> None:
+    """A texture class derived from sand, silt and clay (Clapp and
+    Hornberger's row): the fractions it came from are checked, each against
+    0-100 % and their sum against 100 %, in the caller's words.  Lazy
+    fractions are classified block by block and not checked here."""
+    from . import units as u
+
+    if check == "off":
+        return
+    for b in binding.inputs:
+        if b.derive is None or b.q.dtype != "uint32":
+            continue
+        if _lazy([s.value for s in b.sources]):
+            continue
+        items: list[_checks.Checked] = []
+        values: list[np.ndarray] = []
+        for s in b.sources:
+            kind = s.label if s.label in _checks.TEXTURE else None
+            kind = kind or next(k for k in _checks.TEXTURE
+                                if k not in {i.q.kind for i in items})
+            q = Quantity(name=kind, unit="percent", meaning=kind, kind=kind,
+                         range=(0.0, 100.0))
+            value = np.asarray(getattr(s.value, "values", s.value),
+                               dtype=np.float64)
+            back = None
+            if s.unit is not None:
+                conv = u.conversion(s.unit, "percent")
+                value = conv.apply(value)
+                if not conv.identity:
+                    back = _back(conv.divide, conv.multiply)
+            items.append(_checks.Checked(q, s.label, s.unit, back))
+            values.append(value)
+        _checks.run_checks(ptf, values, check, items, stacklevel=4)
+
+
 def _run_numpy(ptf: PTF, binding: Binding, check: str,
-               threads: int | None) -> tuple[Any, ...]:
-    """NumPy data: each block of the call converted, checked and evaluated
-    while it is in the cache, on all cores for large calls; the checks
-    report once, after the last block.  Small calls are checked before
-    they are evaluated."""
+               threads: int | None
+               ) -> tuple[tuple[Any, ...], dict[str, int] | None]:
+    """NumPy data: each block of the call converted, checked, evaluated
+    and its outputs checked while it is in the cache, on all cores for
+    large calls; the checks report once, after the last block (inputs,
+    calibration domain, outputs).  Small calls are checked before they are
+    evaluated.  Returns the outputs and the number of output values
+    outside what their kinds can be, by output."""
     from .parallel import default_threads, run_chunked
 
     raws: list[np.ndarray] = []
@@ -539,28 +616,46 @@ def _run_numpy(ptf: PTF, binding: Binding, check: str,
             ops.append(operand(v, q, ptf))
         return ops
 
+    plans = [] if plan is None else [plan]
+    if plan is not None:
+        domain = _checks.domain_plan(ptf, plan.items)
+        if domain is not None:
+            plans.append(domain)
+    out_plan = _checks.output_plan(ptf) if plan is not None else None
     if size < _PARALLEL_MIN:
         ops = operands(None)
-        if plan is not None:
-            plan.report(plan.tally(ops), check, stacklevel=5)
-        return _as_tuple(ptf.ufunc(*ops))
+        for p in plans:
+            p.report(p.tally(ops), check, stacklevel=5)
+        result = _as_tuple(ptf.ufunc(*ops))
+        if out_plan is None:
+            return result, None
+        t = out_plan.tally(result)
+        out_plan.report(t, check, stacklevel=5)
+        return result, out_plan.outside_counts(t)
     outs = tuple(np.empty(shape) for _ in ptf.outputs)
-    tallies: list[_checks.Tally] = []
+    # Per block: the tallies of the input plans, then of the outputs.
+    tallies: list[list[_checks.Tally]] = []
 
     def run(idx: tuple[slice, ...]) -> None:
         ops = operands(idx)
-        if plan is not None:
-            tallies.append(plan.tally(ops))  # list.append is atomic
-        ptf.ufunc(*ops, out=tuple(o[idx] for o in outs))
+        block = [p.tally(ops) for p in plans]
+        part = tuple(o[idx] for o in outs)
+        ptf.ufunc(*ops, out=part)
+        if out_plan is not None:
+            block.append(out_plan.tally(part))
+            tallies.append(block)  # list.append is atomic
 
     nthreads = 1 if threads == 1 else (threads or default_threads())
     run_chunked(shape, run, nthreads)
-    if plan is not None:
-        total = _checks.Tally.empty(len(raws))
-        for t in tallies:
+    if out_plan is None:
+        return outs, None
+    totals = [_checks.Tally.empty(len(p.items)) for p in (*plans, out_plan)]
+    for block in tallies:
+        for total, t in zip(totals, block):
             total.merge(t)
-        plan.report(total, check, stacklevel=5)
-    return outs
+    for p, total in zip((*plans, out_plan), totals):
+        p.report(total, check, stacklevel=5)
+    return outs, out_plan.outside_counts(totals[-1])
 
 
 # ---------------------------------------------------------------------------
@@ -735,12 +830,24 @@ def _scalar_ok(prep: _Prepared, values: list[Any]) -> bool:
     return True
 
 
+def _outputs_ok(prep: _Prepared, outs: tuple[Any, ...]) -> bool:
+    """True when the outputs of a call on plain numbers are all possible
+    (else the call takes the full path, whose checks word the problem)."""
+    for j, lo, hi, lo_open, hi_open in prep.out_bounds:
+        v = outs[j]
+        if not (lo < v < hi or (v == lo and not lo_open)
+                or (v == hi and not hi_open)) and v == v:
+            return False
+    return True
+
+
 def estimate(ptf: str | np.ufunc | PTF, /, *args: Any,
              units: Mapping[str, str] | None = None,
              out_units: Mapping[str, str] | None = None,
              check: str = "warn", preset: str | Preset | None = None,
              data: Any = None, mapping: Mapping[str, str] | None = None,
-             threads: int | None = None, **inputs: Any) -> Result:
+             threads: int | None = None, group: str | None = None,
+             **inputs: Any) -> Result:
     """Evaluates a pedotransfer function with named inputs, in any units.
 
     ``ptf`` is a catalog name, short (``"saxton2006"``) or full
@@ -770,7 +877,13 @@ def estimate(ptf: str | np.ufunc | PTF, /, *args: Any,
     possible range, percent contents that all look like fractions, and
     sand + silt + clay far from 100 % give one :class:`loamara.RangeWarning`
     (or :class:`loamara.RangeError`) naming the input, the range, the count
-    and the likely fix.  Data are never altered by a check.
+    and the likely fix.  The outputs are checked too, against what their
+    kinds can be, in a second warning (``Result.outside`` counts them); with
+    "raise" nothing is returned.  Inputs outside the function's established
+    calibration ranges, and ``group`` (the soil group, FAO soil unit or
+    region of the soils, where the caller knows it) other than the one a
+    variant was fitted to, give a :class:`loamara.DomainWarning` (or
+    :class:`loamara.DomainError`).  Data are never altered by a check.
 
     Large NumPy inputs are evaluated on all cores (``threads`` to choose,
     ``threads=1`` for one), bit for bit as one call.
@@ -791,44 +904,78 @@ def estimate(ptf: str | np.ufunc | PTF, /, *args: Any,
     if check not in _checks.CHECK_MODES:
         _checks.validate_mode(check)
     if (units is None and out_units is None and preset is None and data is
-            None and mapping is None):
+            None and mapping is None and group is None):
         values = _fast_values(prep, args, inputs)
         if values is not None:
             if np.ndarray not in map(type, values):
-                if check == "off" or _scalar_ok(prep, values):
+                if check == "off":
                     out = prep.ufunc(*values)
                     return Result(prep, out if type(out) is tuple
-                                  else (out,))
+                                  else (out,), notes=prep.notes)
+                if prep.plain_ok and _scalar_ok(prep, values):
+                    out = prep.ufunc(*values)
+                    outs = out if type(out) is tuple else (out,)
+                    if _outputs_ok(prep, outs):
+                        return Result(prep, outs, notes=prep.notes,
+                                      outside={})
             binding = Binding(prep.ptf, [
                 Bound(q, q.name, [Source(q.name, v, None)])
                 for q, v in zip(prep.ptf.inputs, values)])
-            return Result(prep, _run_numpy(prep.ptf, binding, check,
-                                           threads))
+            out, outside = _run_numpy(prep.ptf, binding, check, threads)
+            return Result(prep, out, notes=prep.notes, outside=outside)
     _checks.validate_mode(check)
     entry = prep.ptf
     preset_obj = get_preset(preset) if preset is not None else None
     binding = bind(entry, args, inputs, data=data, mapping=mapping,
                    units=units, preset=preset_obj)
+    _checks.report_group(entry, group, check, stacklevel=3)
+    if prep.index_input is not None:
+        _check_class_texture(entry, binding, check)
     units_out, convs = _output_conversions(entry, binding, out_units)
+    notes = tuple(binding.notes()) + _catalog_notes(entry)
     kind = _container([s.value for b in binding.inputs for s in b.sources])
+    index = None
+    if prep.index_input is not None:
+        index = _convert_input(binding.inputs[prep.index_input], entry)
     if kind == "numpy":
-        out = _run_numpy(entry, binding, check, threads)
+        out, outside = _run_numpy(entry, binding, check, threads)
         return Result(prep, _finish(prep, out, units_out, convs), units_out,
-                      tuple(binding.notes()))
+                      notes, index, outside)
     values = [_convert_input(b, entry) for b in binding.inputs]
     in_convs = [_input_conversion(b, entry) if b.derive is None else None
                 for b in binding.inputs]
     items = _items(entry, binding.inputs, in_convs)
     words = _words(items, in_convs)
+    outside = None
     if kind == "xarray":
         out = _run_xarray(entry, values, check, items, words)
+        if not _lazy(values):
+            outside = _checks.check_outputs(
+                entry, [o.values for o in out], check, stacklevel=3)
     elif kind == "dask":
         out = _run_dask(entry, values, check, words)
     elif kind == "pandas":
         out = _run_pandas(entry, values, check, threads, items)
+        outside = _checks.check_outputs(
+            entry, [np.asarray(o) for o in out], check, stacklevel=3) \
+            if check != "off" else None
     elif kind == "masked":
         out = _run_masked(entry, values, check, items)
+        outside = _checks.check_outputs(
+            entry, [np.ma.getdata(o)[~np.ma.getmaskarray(o)] for o in out],
+            check, stacklevel=3)
     else:  # derived from the data: NumPy after all
-        out = _run_numpy(entry, binding, check, threads)
+        out, outside = _run_numpy(entry, binding, check, threads)
     return Result(prep, _finish(prep, out, units_out, convs), units_out,
-                  tuple(binding.notes()))
+                  notes, index, outside)
+
+
+def _catalog_notes(ptf: PTF) -> tuple[str, ...]:
+    """What the catalog says a caller should know about a function's
+    results: the group it was fitted to and a documented doubt."""
+    notes = []
+    if ptf.group is not None:
+        notes.append(f"fitted to {ptf.group.describe()} only")
+    if ptf.doubt is not None:
+        notes.append(f"doubt: {ptf.doubt}")
+    return tuple(notes)

@@ -5,7 +5,8 @@ import textwrap
 from collections.abc import Mapping, Sequence
 from typing import Any
 
-from ._catalog import NOT_ESTABLISHED, Quantity, format_range
+from ._catalog import (NOT_ESTABLISHED, PTF, Publication, Quantity,
+                       format_range)
 
 
 _NBSP = "\u00a0"
@@ -77,8 +78,60 @@ def curve_source(src: Mapping[str, Any]) -> str:
     if "value" in src:
         unit = src.get("unit")
         return f"{src['value']:g}" + (f" {unit}" if unit else "")
+    if "table" in src:
+        values = ", ".join(f"{v:g}" for v in src["table"])
+        return (f"by {src.get('by', 'class')}: {values} "
+                f"{src.get('unit', '')}").rstrip()
     if src.get("mualem"):
         return "1 - 1/n (Mualem)"
     if "not_established" in src:
         return f"not established: {src['not_established']}"
     return str(dict(src))
+
+
+def calibration_lines(pub: Publication) -> list[str]:
+    """Where a publication's functions hold and how well, in words, one
+    fact a line: the data they were fitted on, the established input
+    ranges, the published accuracy ("not established" where unknown)."""
+    cal = pub.calibration
+    if cal is None or not cal.established:
+        lines = ["Calibration data: not established"]
+    else:
+        facts = [cal.population]
+        if cal.region:
+            facts.append(f"region {cal.region}")
+        if cal.n_samples is not None:
+            facts.append(f"{cal.n_samples} samples")
+        if cal.layers:
+            facts.append(cal.layers)
+        lines = ["Calibration data: " + "; ".join(facts)
+                 + f" (source: {cal.evidence})"]
+    if cal is not None and cal.ranges:
+        lines.append("Calibration ranges: " + ", ".join(
+            f"{k} {format_range(r)}" for k, r in cal.ranges.items()))
+    else:
+        lines.append("Calibration ranges: not established")
+    if pub.accuracy:
+        for a in pub.accuracy:
+            stats = [f"RMSE {a.rmse:g} {a.unit}".rstrip()
+                     if a.rmse is not None else "RMSE not established",
+                     f"R2 {a.r2:g}" if a.r2 is not None else
+                     "R2 not established"]
+            if a.n is not None:
+                stats.append(f"n {a.n}")
+            log = " (log10)" if a.log10 else ""
+            lines.append(f"Accuracy of {a.output}{log}: " + ", ".join(stats)
+                         + f" (source: {a.evidence})")
+    else:
+        lines.append("Accuracy: not established")
+    return lines
+
+
+def variant_lines(p: PTF) -> list[str]:
+    """The soil group a variant was fitted to and a documented doubt."""
+    lines = []
+    if p.group is not None:
+        lines.append(f"Fitted to: {p.group.describe()} only")
+    if p.doubt is not None:
+        lines.append(f"Doubt: {p.doubt}")
+    return lines

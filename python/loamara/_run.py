@@ -317,12 +317,19 @@ class EstimateJob(Job):
                              for s in b.sources if b.q.dtype == "uint32"}
         self.what = {s.label: f"input {b.q.name}" for b in binding.inputs
                      for s in b.sources}
+        # Values outside what their kinds can be, by output, over all
+        # chunks (for the closing line).
+        self.outside: dict[str, int] = {}
 
     def compute(self, data: dict[str, Any], opts: RunOptions) -> list[Any]:
         r = estimate(self.ptf.name, data=data, mapping=opts.mapping,
                      units=opts.units, preset=opts.preset,
                      out_units=opts.out_units, check=opts.check,
                      threads=opts.threads)
+        written = {self.ptf.outputs[j].name for j in self.chosen}
+        for name, n in (r.outside or {}).items():
+            if name in written:
+                self.outside[name] = self.outside.get(name, 0) + n
         outs = r.as_tuple()
         return [outs[j] for j in self.chosen]
 
@@ -510,6 +517,22 @@ def _check_raster_paths(sources: Sequence[Path], target: Path) -> None:
                        + " is not a raster (.nc, .zarr, .tif)")
 
 
+class Rows(int):
+    """The number of data rows a run wrote, and how many values of which
+    outputs were outside what they can physically be."""
+
+    outside: dict[str, int]
+
+    def closing(self) -> str:
+        """``; outside what they can be: 3 values of theta_33`` or ``""``."""
+        found = getattr(self, "outside", {})
+        if not found:
+            return ""
+        return "; outside what they can be: " + ", ".join(
+            f"{n} value{'s' * (n != 1)} of {name}"
+            for name, n in found.items())
+
+
 def run_table(ptf: PTF, source: Path, target: Path, opts: RunOptions) -> int:
     """Evaluates ``ptf`` on every data row of the table ``source`` and
     writes ``target``.  Returns the number of data rows.  Raises
@@ -614,7 +637,9 @@ def _write_all(job: Job, source: Path, src: str, header: list[str],
         total += chunk.nrows
         bar.update(chunk.nrows)
     writer.close()
-    return total
+    written = Rows(total)
+    written.outside = dict(getattr(job, "outside", {}))
+    return written
 
 
 def progress_wanted() -> bool:

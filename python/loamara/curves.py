@@ -21,8 +21,8 @@ the curve ufunc exactly as the PTF returned them.  Water contents come back
 as volume fractions (cm^3/cm^3), conductivities in the unit of the PTF's
 saturated conductivity unless ``out_unit`` says otherwise.
 
-Parameters a publication does not establish (Clapp and Hornberger's
-air-entry suction, the shape m of Hodnett and Tomasella) make
+Parameters a publication does not establish (the shape m of Hodnett and
+Tomasella, alpha of Li et al.) make
 :func:`curve` raise :class:`CurveError` with the reason; ``params=`` gives
 them (``params={"m": 1 - 1 / r.n}``), as it can replace any other.
 """
@@ -115,6 +115,8 @@ def curve_parameters(result: Result,
             out[name] = Parameter(float(source["value"]),
                                   source.get("unit", "dimensionless"),
                                   "constant")
+        elif "table" in source:
+            out[name] = _from_table(result, source)
         elif source.get("mualem"):
             continue  # m = 1 - 1/n, set below
         else:
@@ -141,6 +143,21 @@ def _from_output(result: Result, name: str) -> Parameter:
     if unit.startswith("log10(") and unit.endswith(")"):
         return Parameter(np.power(10.0, value), unit[6:-1], name)
     return Parameter(value, unit, name)
+
+
+def _from_table(result: Result, source: Mapping[str, Any]) -> Parameter:
+    """A parameter looked up by the class index of the call (Clapp and
+    Hornberger's psi_s by texture class); NaN for an index outside the
+    table, as the class table's own outputs."""
+    table = np.append(np.asarray(source["table"], dtype=np.float64), np.nan)
+    index = result.class_index
+    if index is None:
+        raise CurveError(f"{result.ptf.name}: the result does not hold the "
+                         "class index its curve parameter is looked up by")
+    idx = np.asarray(getattr(index, "values", index)).astype(np.uint64)
+    return Parameter(table[np.minimum(idx, len(table) - 1)],
+                     source.get("unit", "dimensionless"),
+                     f"table by {source.get('by', 'class')}")
 
 
 def _need(model: str, p: dict[str, Parameter], names: tuple[str, ...],
