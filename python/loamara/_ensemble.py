@@ -510,12 +510,16 @@ def _on_curve(r: Result, suctions: tuple[float, ...]) -> Any:
     outputs."""
     from .curves import curve
 
+    index = r.class_index  # the class a table parameter is looked up by
+    n = len(r.as_tuple())
+
     def at(*values: Any) -> Any:
-        block = Result(r.ptf, values, r.units)
+        block = Result(r.ptf, values[:n], r.units,
+                       class_index=values[n] if index is not None else None)
         theta = [curve(block, h, h_unit="kPa") for h in suctions]
         return theta[0] if len(theta) == 1 else theta[0] - theta[1]
 
-    outs = r.as_tuple()
+    outs = (*r.as_tuple(), *(() if index is None else (index,)))
     xr: Any = sys.modules.get("xarray")
     if xr is not None and any(isinstance(v, xr.DataArray) for v in outs):
         theta = xr.apply_ufunc(at, *outs, dask="parallelized",
