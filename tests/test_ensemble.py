@@ -275,3 +275,21 @@ def test_percent_sand_stops_the_run_with_check_raise(tmp_path):
                             clay=SOILS.clay / 100, om=2.0)
     assert_same_bits(got["ksat [cm/d]"].to_numpy(),
                      want.ksat.to_numpy() * 2.4)
+
+
+def test_ksat_ensemble_of_the_demo_layers(tmp_path):
+    pytest.importorskip("rioxarray")
+    xr = pytest.importorskip("xarray")
+    from loamara._cli import main
+    from loamara._demo import write_layers
+
+    layers = write_layers(tmp_path / "layers", size=(12, 16))
+    out = tmp_path / "ksat.nc"
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", loamara.RangeWarning)
+        assert main(["ensemble", "ksat", *map(str, layers), "-o", str(out),
+                     "--preset", "soilgrids"]) == 0
+    with xr.open_dataset(out) as ds:
+        assert {"ksat_gmean", "ksat_clapp1978", "ksat_n_outside"} <= set(
+            ds.data_vars)
+        assert int(ds.ksat_n.max()) <= 6
