@@ -257,14 +257,15 @@ def test_plot_failures_leave_no_file(tmp_path, args, words):
     assert os.listdir(tmp_path) == ["bad.csv"]
 
 
-def test_demo_plots_writes_exactly_the_two_images(tmp_path):
+def test_demo_plots_writes_exactly_the_four_images(tmp_path):
     out = tmp_path / "images"
     res = cli("demo", "--plots", out)
     assert res.returncode == 0, res.stderr
     assert "Sample soils" in res.stdout
     fit = ["fit.png"] if importlib.util.find_spec("scipy") else []
-    assert sorted(os.listdir(out)) == sorted(["curves.png", "triangle.png"]
-                                             + fit)
-    for name in ("curves.png", "triangle.png"):
+    names = sorted(["curves.png", "ensemble.png", "evaluation.png",
+                    "triangle.png"] + fit)
+    assert sorted(os.listdir(out)) == names
+    for name in names:
         assert (out / name).read_bytes()[:8] == PNG
     assert os.listdir(tmp_path) == ["images"]

@@ -19,12 +19,14 @@ Rawls et al. and Rosetta) and are reachable here under the same names
   conductivity) data, with standard errors, intervals and AICc (needs
   SciPy: the ``fit`` extra);
 * :func:`applicable` and :func:`ensemble`: which functions the data at
-  hand allow, grouped by what they estimate, and every one of them for a
-  quantity with the spread across functions;
+  hand allow, grouped by what they estimate, and an ensemble of them for
+  a quantity with the spread across functions;
+* :func:`evaluate`: the applicable functions ranked against measured
+  values (bias, MAE, RMSE, R2);
 * :func:`parallel_apply`: any ufunc over large arrays, in chunks on all
   cores, bit for bit equal to one call;
 * the ``loamara`` command line (``list``, ``describe``, ``which``, ``run``,
-  ``ensemble``, ``demo``).
+  ``ensemble``, ``evaluate``, ``demo``).
 """
 from ._catalog import PTF as PTF
 from ._catalog import Quantity as Quantity
@@ -40,9 +42,11 @@ from ._estimate import Result as Result
 from ._estimate import estimate as estimate
 from . import texture as texture
 from .curves import curve as curve
-from .applicable import applicable as applicable
-from .ensemble import Ensemble as Ensemble
-from .ensemble import ensemble as ensemble
+from ._applicable import applicable as applicable
+from ._ensemble import Ensemble as Ensemble
+from ._ensemble import ensemble as ensemble
+from ._evaluate import Evaluation as Evaluation
+from ._evaluate import evaluate as evaluate
 from ._ufuncs import *  # noqa: F403  (the 176 ufuncs of _loamara)
 from ._curve_ufuncs import *  # noqa: F403
 from ._more_ufuncs import *  # noqa: F403  (HYPRES, Toth, Weynants, ...)

@@ -82,6 +82,18 @@ class Kind:
     """``"volume"`` or ``"mass"`` for water contents of known basis."""
     suction_kpa: float | None = None
     """The suction of a water content at a fixed suction."""
+    summary: str = "linear"
+    """How values of the kind are summarised across functions: ``"linear"``
+    (arithmetic mean and standard deviation) or ``"log"`` (geometric mean
+    and standard deviation of log10).  Conductivities, van Genuchten's
+    alpha, air-entry suctions, suctions and Saxton and Rawls' coefficient A
+    are ``"log"``: they are positive, vary over orders of magnitude between
+    soils and act multiplicatively (the field reads them on log scales and
+    treats their errors as factors), so an arithmetic mean of them is
+    dominated by the largest value.  Air-entry suction is a
+    reciprocal of alpha's scale and suction is read on the log scale of pF;
+    A = 33 * theta_33**B spans orders of magnitude as B does.  Water
+    contents, fractions and shape parameters are ``"linear"``."""
 
 
 @dataclass(frozen=True)
@@ -382,7 +394,8 @@ def kinds() -> dict[str, Kind]:
         name: Kind(name=name, label=k["label"], unit=k["unit"],
                    range=_range(k["range"]),
                    range_open=_open(k.get("range_open")),
-                   basis=k.get("basis"), suction_kpa=k.get("suction_kpa"))
+                   basis=k.get("basis"), suction_kpa=k.get("suction_kpa"),
+                   summary=k.get("summary", "linear"))
         for name, k in _data()["kinds"].items()}
 
 

@@ -18,9 +18,11 @@ cache, the checks add little to a call that is bound by memory.
 """
 from __future__ import annotations
 
+import contextlib
+import contextvars
 import re
 import warnings
-from collections.abc import Sequence
+from collections.abc import Iterator, Sequence
 from dataclasses import dataclass, field
 from typing import Any
 
@@ -66,6 +68,37 @@ class DomainWarning(RangeWarning):
 
 class DomainError(RangeError):
     """Raised instead of :class:`DomainWarning` with ``check="raise"``."""
+
+
+# Where the warnings of the checks go while a caller collects them (an
+# ensemble reports each problem of the data once, not once per function): a
+# context variable, so that collecting changes no state of the process and
+# concurrent calls on other threads are not affected.
+_COLLECTOR: contextvars.ContextVar[list[tuple[str, type[Warning]]] | None] \
+    = contextvars.ContextVar("loamara_check_warnings", default=None)
+
+
+def warn(text: str, category: type[Warning], stacklevel: int = 2) -> None:
+    """Issues a warning of the checks (``stacklevel`` as for
+    ``warnings.warn`` called where ``warn`` is), or hands it to the
+    collector of :func:`collected` when the current context has one."""
+    found = _COLLECTOR.get()
+    if found is not None:
+        found.append((text, category))
+        return
+    warnings.warn(text, category, stacklevel=stacklevel + 1)
+
+
+@contextlib.contextmanager
+def collected() -> Iterator[list[tuple[str, type[Warning]]]]:
+    """The warnings of the checks made in this context, as (text, category)
+    pairs, instead of being issued; other warnings pass as usual."""
+    found: list[tuple[str, type[Warning]]] = []
+    token = _COLLECTOR.set(found)
+    try:
+        yield found
+    finally:
+        _COLLECTOR.reset(token)
 
 
 def validate_mode(mode: str) -> str:
@@ -221,8 +254,8 @@ class Plan:
         text += ("\n(the values are returned as computed; check='off' "
                  "silences this)" if self.role == "output" else
                  "\n(the data are used as given; check='off' silences this)")
-        warnings.warn(text, DomainWarning if domain else RangeWarning,
-                      stacklevel=stacklevel)
+        warn(text, DomainWarning if domain else RangeWarning,
+             stacklevel=stacklevel)
 
     def _problem(self, c: Checked, i: int, t: Tally) -> str | None:
         q = c.q
@@ -423,8 +456,8 @@ def report_group(ptf: PTF, group: str | None, mode: str,
         return
     if mode == "raise":
         raise DomainError(text)
-    warnings.warn(text + "\n(check='off' silences this)", DomainWarning,
-                  stacklevel=stacklevel)
+    warn(text + "\n(check='off' silences this)", DomainWarning,
+         stacklevel=stacklevel)
 
 
 def run_checks(ptf: PTF, values: Sequence[Any], mode: str,

@@ -179,7 +179,7 @@ def cmd_run(args: argparse.Namespace) -> int:
 
 
 def cmd_which(args: argparse.Namespace) -> int:
-    from .applicable import applicable
+    from ._applicable import applicable
 
     have = [h.strip() for h in args.have.split(",") if h.strip()]
     if not have:
@@ -198,8 +198,11 @@ def cmd_which(args: argparse.Namespace) -> int:
 def cmd_ensemble(args: argparse.Namespace) -> int:
     from ._run import EnsembleJob, run_job
 
+    from ._evaluate import ensemble_options
+
     opts = run_options(args)
     opts.ptfs = [lookup(n).name for n in args.ptf] if args.ptf else None
+    opts.ensemble = ensemble_options(args)
     kind = args.kind
     from ._catalog import kinds
     if kind not in kinds():
@@ -352,11 +355,17 @@ def build_parser() -> argparse.ArgumentParser:
     p = sub.add_parser(
         "ensemble", help="every applicable function for one quantity, "
         "with the spread",
-        description="Evaluate every function that estimates KIND (e.g. "
-        "theta_33, ksat) from the columns of a table, convert every result "
-        "to the kind's unit, and write them side by side with their mean, "
-        "median, min, max, standard deviation, count and count of "
-        "physically impossible values across functions.")
+        description="Evaluate the functions that estimate KIND (e.g. "
+        "theta_33, ksat) from the columns of a table: one general variant "
+        "per publication, and functions returning a retention curve "
+        "through their curve at the kind's suction. Every result is "
+        "converted to the kind's unit and written side by side with the "
+        "statistics across functions: mean and standard deviation (for "
+        "conductivities, alpha and air-entry suction: geometric mean and "
+        "standard deviation of log10), median, quartiles, interquartile "
+        "range, min, max, the count of values, of physically impossible "
+        "values (left out of the statistics) and of members outside their "
+        "calibration ranges.")
     p.add_argument("kind", help="what to estimate: a kind such as theta_33, "
                    "theta_1500, ksat (`loamara which` lists them)")
     p.add_argument("input", nargs="+",
@@ -366,8 +375,8 @@ def build_parser() -> argparse.ArgumentParser:
                    help="output table (.csv, .parquet) or raster (.nc, "
                    ".zarr, .tif)")
     _add_data_options(p)
-    p.add_argument("--ptf", action="append", default=[], metavar="NAME",
-                   help="only these functions (repeatable)")
+    from ._evaluate import add_member_options
+    add_member_options(p, statistics=True)
     p.add_argument("--prefix", default="",
                    help="prefix of the output column names")
     p.set_defaults(func=cmd_ensemble)
@@ -379,8 +388,11 @@ def build_parser() -> argparse.ArgumentParser:
                        "classes shipped with the package.")
     p.add_argument("--plots", metavar="DIR",
                    help="also write curves.png (the loam's retention and "
-                   "conductivity curves) and triangle.png (the samples in "
-                   "the texture triangle) into DIR (needs matplotlib)")
+                   "conductivity curves), triangle.png (the samples in "
+                   "the texture triangle), ensemble.png (the ksat ensemble "
+                   "of six samples) and evaluation.png (theta_33 functions "
+                   "against made-up measurements) into DIR (needs "
+                   "matplotlib)")
     p.add_argument("--layers", metavar="DIR",
                    help="also write SoilGrids-like GeoTIFF layers of a "
                    "made-up region (sand, silt, clay, soc, bdod, 0-5 cm) "
@@ -390,6 +402,8 @@ def build_parser() -> argparse.ArgumentParser:
 
     _plotcli.add_parser(sub)
     _fitcli.add_parser(sub)
+    from . import _evaluate
+    _evaluate.add_parser(sub, _add_data_options)
     return parser
 
 

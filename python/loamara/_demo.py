@@ -210,12 +210,40 @@ def demo_figures() -> list[tuple[Figure, str]]:
                             silt=soil["silt"], clay=soil["clay"],
                             om=soil["om"], bd=soil["bd"])
     triangle = plot.texture_triangle(s.sand, s.silt, s.clay)
-    figures = [(curves, "curves.png"), (triangle, "triangle.png")]
+    figures = [(curves, "curves.png"), (triangle, "triangle.png"),
+               *_ensemble_figures(s)]
     try:
         figures.append((fit_figure(), "fit.png"))
     except ImportError:
         pass  # no SciPy: no fit figure
     return figures
+
+
+# The sample soils of the ensemble figure.
+ENSEMBLE_SOILS = ("sand", "sandy loam", "loam", "silt loam", "clay loam",
+                  "clay")
+
+
+def _ensemble_figures(s: SampleSoils) -> list[tuple[Figure, str]]:
+    """The ksat ensemble of six sample soils, and an evaluation of the
+    theta_33 functions against made-up measurements (Saxton and Rawls'
+    own estimate with a fixed error pattern of +-0.02), which shows what
+    the figure looks like; no measured table is shipped."""
+    from . import plot
+    from ._ensemble import ensemble
+    from ._evaluate import evaluate
+
+    data = {"sand": s.sand, "silt": s.silt, "clay": s.clay, "om": s.om,
+            "bd": s.bd}
+    keep = [s.texture.index(t) for t in ENSEMBLE_SOILS]
+    six = {k: v[keep] for k, v in data.items()}
+    e = ensemble("ksat", six, preset="percent", check="off")
+    fig_e = plot.ensemble(e, labels=list(ENSEMBLE_SOILS))
+    sax = estimate("saxton2006", data=data, preset="percent", check="off")
+    wobble = 0.02 * np.sin(np.arange(len(s.sand)) * 2.1)
+    ev = evaluate({"theta_33": np.asarray(sax.theta_33) + wobble}, data,
+                  preset="percent", check="off")
+    return [(fig_e, "ensemble.png"), (plot.evaluation(ev), "evaluation.png")]
 
 
 # A made-up laboratory sample with two pore systems (an aggregated soil):
@@ -244,9 +272,9 @@ def fit_figure() -> Figure:
 
 
 def write_plots(directory: Path) -> None:
-    """Writes curves.png, triangle.png and (with SciPy) fit.png into
-    ``directory`` (created if missing, its parent must exist), all or
-    none."""
+    """Writes the figures of :func:`demo_figures` (fit.png only with
+    SciPy) into ``directory`` (created if missing, its parent must
+    exist), all or none."""
     from ._plotcli import _plot_module, save_figures
     from ._run import RunError
 

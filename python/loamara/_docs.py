@@ -95,13 +95,14 @@ def _entry(p: PTF) -> list[str]:
 
 
 def _kinds_table() -> list[str]:
-    rows = ["| Kind | Meaning | Unit | Range | Basis | Suction (kPa) |",
-            "|---|---|---|---|---|---|"]
+    rows = ["| Kind | Meaning | Unit | Range | Basis | Suction (kPa) | "
+            "Ensemble summary |", "|---|---|---|---|---|---|---|"]
     for k in kinds().values():
         rng = "" if k.range is None else format_range(k.range, k.range_open)
         suction = "" if k.suction_kpa is None else f"{k.suction_kpa:g}"
         rows.append(f"| `{k.name}` | {_cell(k.label)} | {k.unit or ''} | "
-                    f"{rng} | {k.basis or ''} | {suction} |")
+                    f"{rng} | {k.basis or ''} | {suction} | "
+                    f"{'log10' if k.summary == 'log' else 'arithmetic'} |")
     return rows
 
 

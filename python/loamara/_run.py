@@ -68,6 +68,9 @@ class RunOptions:
     threads: int | None = None
     ptfs: Sequence[str] | None = None
     raster_chunk: int | None = None
+    ensemble: Mapping[str, Any] = field(default_factory=dict)
+    """Options of ``loamara ensemble`` for :func:`loamara.ensemble`
+    (members, groups, keep_outside, domain, weights)."""
 
 
 def cli_text(message: str) -> str:
@@ -337,8 +340,8 @@ class EnsembleJob(Job):
 
     def __init__(self, kind: str, header: Sequence[str], opts: RunOptions,
                  source: str) -> None:
-        from .applicable import applicable, kind_of
-        from .ensemble import STATISTICS, _names
+        from ._ensemble import (UNITLESS, _given_preset, select_members,
+                                statistics)
 
         self.kind = kind
         self.names = {col: name for name, col in opts.mapping.items()}
@@ -355,15 +358,17 @@ class EnsembleJob(Job):
                            f"{'s' * (len(unknown) > 1)} "
                            + ", ".join(map(repr, unknown))
                            + f", not in the header of {source}")
+        base = get_preset(opts.preset) if opts.preset else None
         try:
-            found = applicable(
-                list(header), units=opts.units, preset=opts.preset,
-                target=kind, ptfs=opts.ptfs,
-                kinds_of_names={c: kind_of(n) or n
-                                for c, n in self.names.items()})
+            _, given = _given_preset(dict.fromkeys(header), {}, opts.units,
+                                     base, self.names)
+            chosen = select_members(
+                kind, given.variables, opts.ptfs,
+                opts.ensemble.get("members", "default"),
+                opts.ensemble.get("groups"))
         except ValueError as exc:
             raise RunError(str(exc)) from None
-        cands = found.get(kind, [])
+        cands = [m.candidate for m in chosen]
         if not cands:
             raise RunError(
                 f"{source}: no function estimates {kind} from the columns "
@@ -373,13 +378,14 @@ class EnsembleJob(Job):
         self.ptfs = [c.ptf.name for c in cands]
         from ._catalog import kinds
         unit = kinds()[kind].unit or ""
-        members = _names(cands)
-        stats = list(STATISTICS)
+        members = [m.label for m in chosen]
+        stats = list(statistics(kind, opts.ensemble.get("weights")))
         self.columns = [f"{opts.prefix}{m} [{unit}]" for m in members] + [
-            f"{opts.prefix}{st}" + ("" if st.startswith("n") else
-                                    f" [{unit}]") for st in stats]
-        self.units = [unit if not st.startswith("n") else "1"
-                      for st in [*members, *stats]]
+            f"{opts.prefix}{st}" + ("" if st in UNITLESS else f" [{unit}]")
+            for st in stats]
+        self.units = [unit] * len(members) + [
+            "1" if st in UNITLESS else unit for st in stats]
+        self.stats = stats
         clash = [c for c in self.columns if c in header]
         if clash:
             raise RunError(f"{source} already has a column named "
@@ -401,7 +407,7 @@ class EnsembleJob(Job):
         self.labels = sorted(labels)
 
     def compute(self, data: dict[str, Any], opts: RunOptions) -> list[Any]:
-        from .ensemble import STATISTICS, ensemble
+        from ._ensemble import ensemble
 
         e = ensemble(self.kind, data,
                      units={k: v for k, v in opts.units.items()
@@ -409,11 +415,11 @@ class EnsembleJob(Job):
                      preset=opts.preset, check=opts.check, ptfs=self.ptfs,
                      threads=opts.threads,
                      names={c: n for c, n in self.names.items()
-                            if c in data})
+                            if c in data}, **opts.ensemble)
         members = np.asarray(e.members)
         return ([members[..., i] for i in range(members.shape[-1])]
                 + [np.asarray(e.stats[s], dtype=np.float64)
-                   for s in STATISTICS])
+                   for s in self.stats])
 
 
 def _raster_warnings() -> Any:
@@ -466,22 +472,23 @@ def run_raster_ensemble(kind: str, sources: Sequence[Path], target: Path,
     """The ensemble of ``kind`` on every cell of the rasters ``sources``:
     one map per function and one per statistic."""
     from . import _rasters
-    from .ensemble import STATISTICS, ensemble
+    from ._ensemble import ensemble
 
     _check_raster_paths(sources, target)
     ds = _rasters.open_inputs(list(sources), opts.raster_chunk)
     try:
         e = ensemble(kind, ds, units=opts.units or None, preset=opts.preset,
                      check=opts.check, ptfs=opts.ptfs,
-                     names={c: n for n, c in opts.mapping.items()})
+                     names={c: n for n, c in opts.mapping.items()},
+                     **opts.ensemble)
     except (TypeError, ValueError) as exc:
         raise RunError(cli_text(str(exc))) from None
     outputs = {f"{opts.prefix}{kind}_{m}": e.members.sel(ptf=m, drop=True)
                for m in e.names}
-    for st in STATISTICS:
-        outputs[f"{opts.prefix}{kind}_{st}"] = e.stats[st]
+    for st, v in e.stats.items():
+        outputs[f"{opts.prefix}{kind}_{st}"] = v
     _write_raster(ds, outputs, target, opts)
-    return f"{len(e.names)} functions and {len(STATISTICS)} statistics"
+    return f"{len(e.names)} functions and {len(e.stats)} statistics"
 
 
 def _write_raster(ds: Any, outputs: dict[str, Any], target: Path,

@@ -46,7 +46,9 @@ if TYPE_CHECKING:
     from matplotlib.axes import Axes
     from matplotlib.figure import Figure
 
-__all__ = ["retention", "fitted", "texture_triangle", "skipped", "Skipped",
+__all__ = ["retention", "fitted", "texture_triangle", "ensemble",
+           "evaluation",
+           "skipped", "Skipped",
            "usda_class_polygons", "curve_ptfs", "MATPLOTLIB_MISSING"]
 
 MATPLOTLIB_MISSING = "plots need matplotlib: pip install 'loamara[plot]'"
@@ -1051,4 +1053,151 @@ def texture_triangle(sand: Any, silt: Any, clay: Any, ax: Axes | None = None,
     if title:
         ax.set_title(title, fontsize=11)
     setattr(fig, "loamara_classes", names)
+    return fig
+
+
+# ---------------------------------------------------------------------------
+# Ensembles and evaluations
+
+_MARKERS = "osD^vP*Xh<>p"
+
+
+def ensemble(e: Any, labels: Sequence[str] | None = None,
+             ax: Axes | None = None, max_soils: int = 12) -> Figure:
+    """The members of an ensemble (:func:`loamara.ensemble`) and their
+    spread, soil by soil: each member a marker (hollow where read off a
+    retention curve), the interquartile range a bar, the median a line and
+    the mean (geometric mean for kinds summarised in log10, on a log axis)
+    a diamond.  Values that are physically impossible, or not positive on
+    a log axis, are not drawn; their count is shown.  ``labels`` names the
+    soils (default: the index of a pandas ensemble, else 1, 2, ...); at
+    most ``max_soils`` soils are drawn."""
+    values = np.asarray(e.members, dtype=np.float64)
+    if getattr(e.members, "dims", None) is not None:
+        values = np.moveaxis(values, 0, -1)
+    values = values.reshape(-1, len(e.names))[:max_soils]
+    soils = values.shape[0]
+    if labels is None:
+        index = getattr(e.members, "index", None)
+        labels = ([str(v) for v in index[:soils]] if index is not None
+                  else [str(i + 1) for i in range(soils)])
+    labels = list(labels)[:soils]
+    if len(labels) != soils:
+        raise ValueError(f"labels: {len(labels)} texts for {soils} soils")
+    log = e.summary == "log"
+    stat = {k: np.asarray(v, dtype=np.float64).reshape(-1)[:soils]
+            for k, v in e.stats.items()}
+    centre = stat["gmean" if log else "mean"]
+    if ax is None:
+        fig = _new_figure((max(6.4, 1.0 + 0.75 * soils) + 3.4, 4.8))
+        ax = fig.add_axes((0.09, 0.2, 0.56, 0.72))
+    else:
+        fig = ax.get_figure()  # type: ignore[assignment]
+    outside = _physical_mask(e.kind, values)
+    hidden = int(np.count_nonzero(outside | (log & ~(values > 0))
+                                  & ~np.isnan(values)))
+    x = np.arange(soils, dtype=np.float64)
+    ax.bar(x, stat["q75"] - stat["q25"], bottom=stat["q25"], width=0.6,
+           color="0.88", edgecolor="0.6", zorder=1, label="interquartile "
+           "range" + (" (log10)" if log else ""))
+    ax.hlines(stat["median"], x - 0.3, x + 0.3, color="0.2", lw=1.6,
+              zorder=2, label="median")
+    colours = _colours(len(e.names))
+    offsets = np.linspace(-0.22, 0.22, len(e.names)) if len(e.names) > 1 \
+        else np.zeros(1)
+    for j, name in enumerate(e.names):
+        y = np.where(outside[:, j] | (log & ~(values[:, j] > 0)), np.nan,
+                     values[:, j])
+        hollow = name in e.curves
+        ax.plot(x + offsets[j], y, ls="none",
+                marker=_MARKERS[j % len(_MARKERS)], ms=6,
+                mfc="none" if hollow else colours[j], mec=colours[j],
+                label=name + (" (curve)" if hollow else ""), zorder=3)
+    ax.plot(x, centre, ls="none", marker="D", ms=9, mfc="none", mec="k",
+            mew=1.6, zorder=4, label="geometric mean" if log else "mean")
+    if log:
+        ax.set_yscale("log")
+    ax.set_xticks(x)
+    ax.set_xticklabels(labels, rotation=30 if soils > 4 else 0,
+                       ha="right" if soils > 4 else "center")
+    ax.set_xlim(-0.6, soils - 0.4)
+    k = kinds()[e.kind]
+    ax.set_ylabel(f"{e.kind} ({_unit_text(e.unit)})")
+    ax.set_title(f"Ensemble of {len(e.names)} functions: {k.label}",
+                 fontsize=10)
+    ax.grid(True, axis="y", color="0.92", lw=0.6)
+    ax.legend(loc="upper left", bbox_to_anchor=(1.02, 1.0), fontsize=7.5,
+              frameon=False)
+    if hidden:
+        ax.text(0.0, -0.26, f"{hidden} member value"
+                f"{'s' * (hidden != 1)} not drawn (physically impossible"
+                + (" or not positive" if log else "") + ")",
+                transform=ax.transAxes, fontsize=7.5, color="0.35")
+    return fig
+
+
+def _physical_mask(kind: str, values: np.ndarray) -> np.ndarray:
+    from ._ensemble import _physical
+
+    mask: np.ndarray = _physical(kind)(values)
+    return mask
+
+
+def evaluation(ev: Any, kind: str | None = None,
+               columns: int = 4) -> Figure:
+    """Predicted against measured values of an evaluation
+    (:func:`loamara.evaluate`), one panel per function in the order of
+    its ranking, with the 1:1 line and the panel's RMSE (of log10, on log
+    axes, for kinds summarised in log10).  ``kind`` picks the kind of an
+    evaluation of several (default: the first)."""
+    kind = kind or next(iter(ev.measured))
+    if kind not in ev.measured:
+        raise ValueError(f"kind {kind!r} was not evaluated; evaluated: "
+                         + ", ".join(ev.measured))
+    e = ev.ensembles[kind]
+    obs = ev.measured[kind]
+    pred = np.asarray(e.members, dtype=np.float64)
+    if getattr(e.members, "dims", None) is not None:
+        pred = np.moveaxis(pred, 0, -1)
+    pred = pred.reshape(-1, len(e.names))
+    rows = [r for r in ev.rows if r["kind"] == kind]
+    log = e.summary == "log"
+    n = len(rows)
+    cols = max(1, min(columns, n))
+    lines = math.ceil(n / cols)
+    fig = _new_figure((2.7 * cols + 0.6, 2.6 * lines + 0.7))
+    finite = np.concatenate([obs, pred.ravel()])
+    finite = finite[np.isfinite(finite) & ((finite > 0) if log else True)]
+    lo, hi = ((float(finite.min()), float(finite.max())) if finite.size
+              else (0.0, 1.0))
+    if log:
+        lo, hi = lo / 1.5, hi * 1.5
+    else:
+        pad = 0.05 * (hi - lo or 1.0)
+        lo, hi = lo - pad, hi + pad
+    for i, row in enumerate(rows):
+        ax = fig.add_subplot(lines, cols, i + 1)
+        j = e.names.index(row["ptf"])
+        ax.plot([lo, hi], [lo, hi], color="0.5", lw=1.0, ls="--", zorder=1)
+        ax.plot(obs, pred[:, j], ls="none", marker="o", ms=3.5,
+                mfc="none" if row["ptf"] in e.curves else "#1f77b4",
+                mec="#1f77b4", zorder=2)
+        if log:
+            ax.set_xscale("log")
+            ax.set_yscale("log")
+        ax.set_xlim(lo, hi)
+        ax.set_ylim(lo, hi)
+        key = "rmse_log10" if log else "rmse"
+        ax.set_title(f"{row['rank']}. {row['ptf']}", fontsize=8)
+        ax.text(0.04, 0.96, f"{key} {row[key]:.3g}\nbias "
+                f"{row['bias_log10' if log else 'bias']:.3g}\nn {row['n']}",
+                transform=ax.transAxes, fontsize=7, va="top")
+        ax.tick_params(labelsize=7)
+        if i % cols == 0:
+            ax.set_ylabel("predicted", fontsize=8)
+        if i >= n - cols:
+            ax.set_xlabel("measured", fontsize=8)
+    fig.suptitle(f"{kind} ({_unit_text(e.unit)}): predicted against "
+                 "measured, best first", fontsize=10)
+    fig.tight_layout()
     return fig

@@ -147,6 +147,15 @@ class Applicability(Mapping[str, list[Candidate]]):
     def __len__(self) -> int:
         return len(self._groups)
 
+    def __repr__(self) -> str:
+        n = len(self.ptfs())
+        return (f"<Applicability: {n} function{'s' * (n != 1)} for "
+                f"{len(self)} kind{'s' * (len(self) != 1)} from "
+                + (", ".join(self.have) or "nothing") + ">")
+
+    def __str__(self) -> str:
+        return self.text(conversions=False)
+
     def ptfs(self) -> list[PTF]:
         """Every applicable function once, in catalog order."""
         seen: dict[str, PTF] = {}

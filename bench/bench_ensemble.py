@@ -1,0 +1,83 @@
+"""What an ensemble costs on top of evaluating its members.
+
+The default ksat ensemble of soils given as sand, silt, clay (percent),
+organic carbon (percent) and bulk density, on 10**6 soils (NumPy arrays),
+against the same members evaluated one by one through loamara.estimate
+with the checks off and converted to the ensemble's unit, timed in the
+same run (target: a ratio of at most 1.5).  The ensemble does the checks
+(the default), finds its members, evaluates them and takes the
+statistics across them.  Also ``members="all"``, for comparison.
+
+Times are medians of --repeat repetitions.
+
+Usage: python bench/bench_ensemble.py [--repeat 3] [--size 1e6]
+       [--kind ksat]
+"""
+from __future__ import annotations
+
+import argparse
+import statistics
+import time
+import warnings
+
+import numpy as np
+
+import loamara
+from loamara._ensemble import _given_preset, select_members
+
+PCT = {"sand": "%", "silt": "%", "clay": "%", "oc": "%"}
+
+
+def soils(n: int) -> dict[str, np.ndarray]:
+    rng = np.random.default_rng(0)
+    sand = rng.uniform(5.0, 85.0, n)
+    clay = np.minimum(rng.uniform(3.0, 55.0, n), 97.0 - sand)
+    return {"sand": sand, "silt": 100.0 - sand - clay, "clay": clay,
+            "oc": rng.uniform(0.2, 4.0, n), "bd": rng.uniform(1.1, 1.7, n)}
+
+
+def median_time(fn, repeat: int) -> float:
+    times = []
+    for _ in range(repeat):
+        t0 = time.perf_counter()
+        fn()
+        times.append(time.perf_counter() - t0)
+    return statistics.median(times)
+
+
+def members_alone(kind: str, data: dict[str, np.ndarray],
+                  members: str) -> None:
+    """Each member through estimate, checks off, in the kind's unit."""
+    unit = loamara._catalog.kinds()[kind].unit
+    _, given = _given_preset(data, {}, PCT, None)
+    for m in select_members(kind, given.variables, members=members):
+        c = m.candidate
+        used = {s.label for b in c.binding.inputs for s in b.sources}
+        loamara.estimate(c.ptf, data={k: data[k] for k in used},
+                         units={k: v for k, v in PCT.items() if k in used},
+                         check="off", out_units={c.output.name: unit})
+
+
+def main() -> None:
+    ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    ap.add_argument("--repeat", type=int, default=3)
+    ap.add_argument("--size", type=float, default=1e6)
+    ap.add_argument("--kind", default="ksat")
+    args = ap.parse_args()
+    data = soils(int(args.size))
+    warnings.simplefilter("ignore")  # the random soils may warn
+    print(f"{args.kind} ensemble of {int(args.size)} soils, median of "
+          f"{args.repeat}")
+    for members in ("default", "all"):
+        e = loamara.ensemble(args.kind, data, units=PCT, members=members)
+        alone = median_time(lambda: members_alone(args.kind, data,
+                                                  members), args.repeat)
+        whole = median_time(lambda: loamara.ensemble(
+            args.kind, data, units=PCT, members=members), args.repeat)
+        print(f"  members={members!r}: {len(e.names)} members; alone "
+              f"(checks off) {alone:.3f} s, ensemble {whole:.3f} s, "
+              f"ratio {whole / alone:.2f}")
+
+
+if __name__ == "__main__":
+    main()
