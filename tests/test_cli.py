@@ -90,6 +90,12 @@ def test_run_appends_the_outputs_exactly(tmp_path):
         assert_same_bits(np.array([float(r[4 + k]) for r in rows]), w)
 
 
+def test_which_refuses_a_unit_of_the_wrong_kind():
+    res = cli("which", "--have", "sand,clay,om", "--units", "sand=furlong")
+    assert res.returncode == 1 and res.stdout == ""
+    assert "--units sand=furlong" in res.stderr and "percent" in res.stderr
+
+
 def test_chunks_and_map_give_the_single_pass_result(tmp_path):
     sand, clay, om = soils(103)
     rows = [[s, c, o] for s, c, o in zip(sand, clay, om)]

@@ -566,3 +566,19 @@ def test_demo_layers_go_through_the_readme_commands(tmp_path):
         mean = src.read(names.index("theta_1500_mean") + 1)
         assert src.units[names.index("theta_1500_mean")] == "cm^3/cm^3"
     assert np.isnan(mean).any() and (mean[~np.isnan(mean)] > 0).all()
+
+
+def test_geotiff_scale_and_offset_are_applied_in_double(tmp_path):
+    stored = np.array([[213, NODATA], [100, 5]], dtype=np.int16)
+    path = tmp_path / "sand.tif"
+    with rasterio.open(path, "w", driver="GTiff", width=2, height=2,
+                       count=1, dtype="int16", nodata=NODATA, crs=EPSG,
+                       transform=TRANSFORM) as dst:
+        dst.write(stored, 1)
+        dst.scales = (0.1,)
+        dst.offsets = (1.5,)
+    got = open_inputs([path])["sand"].values
+    want = stored.astype(np.float64) * 0.1 + 1.5
+    want[0, 1] = np.nan
+    assert_same_bits(got, want)
+    assert got[0, 0] == 21.3 + 1.5

@@ -71,9 +71,10 @@ class Binding:
     ptf: PTF
     inputs: list[Bound]
     unused: list[str] = field(default_factory=list)
+    missing: list[str] = field(default_factory=list)  # nodata notes
 
     def notes(self) -> list[str]:
-        return [b.note for b in self.inputs if b.note]
+        return [b.note for b in self.inputs if b.note] + self.missing
 
 
 def expected_inputs(ptf: PTF) -> str:
@@ -359,6 +360,11 @@ def _assign_units(binding: Binding, units: Mapping[str, str],
                 s.unit = own
             elif preset is not None and (m := preset.match(s.label)):
                 s.unit = m[1].unit or None
+            if (preset is not None and preset.nodata is not None
+                    and preset.match(s.label) and s.value is not None):
+                s.value, note = _nodata_as_missing(s.value, s.label, preset)
+                if note and note not in binding.missing:
+                    binding.missing.append(note)
     unknown = [k for k in units if k not in labels]
     if unknown and strict:
         names = sorted(labels)
@@ -366,3 +372,42 @@ def _assign_units(binding: Binding, units: Mapping[str, str],
                         + f", which {'is' if len(unknown) == 1 else 'are'} "
                         f"not an input of {binding.ptf.name}; its inputs "
                         "here are: " + ", ".join(names))
+
+
+def _nodata_as_missing(value: Any, label: str, preset: Preset
+                       ) -> tuple[Any, str]:
+    """``value`` with the preset's nodata value as NaN (of the same kind of
+    container), and a note saying so; no note when no value is nodata.
+    Lazy data are not counted (that would compute them)."""
+    nodata = preset.nodata
+    what = (f"{label}: the {preset.name} nodata value {nodata:g} is taken "
+            "as missing (NaN)")
+    if hasattr(value, "where") and hasattr(value, "dims"):  # xarray
+        data = getattr(value, "data", None)
+        if type(data).__module__.startswith("dask"):
+            return value.where(value != nodata), what
+        hit = int((value == nodata).sum())
+        return (value.where(value != nodata), f"{what}: {hit} value"
+                f"{'s' * (hit != 1)}") if hit else (value, "")
+    if hasattr(value, "mask") and hasattr(value, "index"):  # pandas
+        hit = int((value == nodata).sum())
+        return (value.mask(value == nodata), f"{what}: {hit} value"
+                f"{'s' * (hit != 1)}") if hit else (value, "")
+    if type(value).__module__.startswith("dask"):
+        da: Any = __import__("dask.array").array
+        return da.where(value == nodata, np.nan, value), what
+    try:
+        arr = np.asanyarray(value)
+    except (TypeError, ValueError):
+        return value, ""  # refused later, with its own message
+    if arr.dtype.kind not in "iuf":
+        return value, ""
+    hit_mask = arr == nodata
+    hit = int(np.count_nonzero(hit_mask))
+    if not hit:
+        return value, ""
+    if np.ma.isMaskedArray(arr):
+        out: Any = np.ma.where(hit_mask, np.nan, arr)
+    else:
+        out = np.where(hit_mask, np.nan, arr)
+    return out, f"{what}: {hit} value{'s' * (hit != 1)}"

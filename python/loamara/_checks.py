@@ -73,6 +73,7 @@ class Checked:
     given_unit: str | None  # the unit of the caller's values (None: the
     #                         unit of the publication)
     to_given: Any = None    # converts a value back to the caller's unit
+    derived: str = ""       # for a derived input: how (100 % - sand - clay)
 
 
 @dataclass
@@ -213,14 +214,19 @@ class Plan:
             else (t.lo[i], t.hi[i])
         n, n_out = t.size[i], t.outside[i]
         if n_out:
+            label, how = c.label, f" ({_unit_words(c)})"
+            if c.derived:
+                label, how = f"the derived {q.name} = {c.derived}", ""
             if n == 1:
-                what = (f"{c.label} is {_fmt(raw[0])} ({_unit_words(c)}), "
+                what = (f"{label} is {_fmt(raw[0])}{how}, "
                         f"outside what {q.name} can be, {_range_text(q)}")
             else:
                 some = "all" if n_out == n else f"{n_out} of"
-                what = (f"{c.label} has values from {_fmt(raw[0])} to "
-                        f"{_fmt(raw[1])} ({_unit_words(c)}), {some} {n} "
+                what = (f"{label} has values from {_fmt(raw[0])} to "
+                        f"{_fmt(raw[1])}{how}, {some} {n} "
                         f"outside what {q.name} can be, {_range_text(q)}")
+            if c.derived:
+                return what + ": check the values it is derived from"
             # Another unit is the likely cause only when most values are
             # outside; a few are more likely wrong values.
             fix = _suggest(c, raw) if 2 * n_out > n else None

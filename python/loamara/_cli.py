@@ -180,14 +180,37 @@ def cmd_which(args: argparse.Namespace) -> int:
     if not have:
         raise RunError("--have: give the quantities at hand, e.g. "
                        "--have sand,silt,clay,oc,bd")
+    units = _unit_options(args.units, "--units", "NAME=UNIT")
+    _check_units_of_kinds(units, args.preset)
     try:
-        found = applicable(have, units=_unit_options(
-            args.units, "--units", "NAME=UNIT"), preset=args.preset,
-            target=args.target)
+        found = applicable(have, units=units, preset=args.preset,
+                           target=args.target)
     except ValueError as exc:
         raise RunError(str(exc)) from None
     sys.stdout.write(found.text(conversions=not args.brief))
     return 0 if len(found) else 1
+
+
+def _check_units_of_kinds(units: dict[str, str], preset: str | None) -> None:
+    """Refuses a unit that does not convert to the unit of the quantity
+    its name stands for (``--units sand=furlong``)."""
+    from ._catalog import kinds
+    from .applicable import kind_of
+    from .presets import get as get_preset
+    from .units import UnitError, conversion
+
+    base = get_preset(preset) if preset else None
+    for name, unit in units.items():
+        kind = kind_of(name, base)
+        if kind is None or not kinds()[kind].unit:
+            continue
+        k = kinds()[kind]
+        try:
+            conversion(unit, k.unit)
+        except (UnitError, ImportError) as exc:
+            raise RunError(f"--units {name}={unit}: {name} is the "
+                           f"{k.label}, in {k.unit} or a unit that converts "
+                           f"to it ({exc})") from None
 
 
 def cmd_ensemble(args: argparse.Namespace) -> int:

@@ -296,8 +296,9 @@ def apply_block(name: str, check: str, words: tuple[Any, ...] | None,
     if check != "off":
         items = None
         if words is not None:
-            items = [_checks.Checked(q, label, unit, _back(div, mul))
-                     for q, (label, unit, div, mul) in zip(ptf.inputs, words)]
+            items = [_checks.Checked(q, label, unit, _back(div, mul), how)
+                     for q, (label, unit, div, mul, how)
+                     in zip(ptf.inputs, words)]
         _checks.run_checks(ptf, ops, check, items, seen=_BLOCKS_SEEN)
     return ptf.ufunc(*ops)
 
@@ -325,7 +326,7 @@ def _words(items: list[_checks.Checked] | None,
         conv = convs[i] if convs is not None else None
         out.append((c.label, c.given_unit,
                     conv.divide if conv is not None else 1.0,
-                    conv.multiply if conv is not None else 1.0))
+                    conv.multiply if conv is not None else 1.0, c.derived))
     return tuple(out)
 
 
@@ -504,8 +505,17 @@ def _items(ptf: PTF, bound: list[Bound] | None,
             back = (lambda x, c=conv: x * c.divide) if conv.divide != 1.0 \
                 else (lambda x, c=conv: x / c.multiply)
         items.append(_checks.Checked(
-            q, b.label, b.source.unit if b.derive is None else None, back))
+            q, b.label, b.source.unit if b.derive is None else None, back,
+            _derivation(b)))
     return items
+
+
+def _derivation(b: Bound) -> str:
+    """How a derived input is computed, for messages: ``100 % - sand -
+    clay`` (the right-hand side of its note, without the comment)."""
+    if b.derive is None or " = " not in b.note:
+        return ""
+    return b.note.split(" = ", 1)[1].split(" (")[0]
 
 
 def _run_numpy(ptf: PTF, binding: Binding, check: str,
@@ -575,7 +585,7 @@ def _input_conversion(b: Bound, ptf: PTF) -> Any:
     if s.unit is None:
         return None
     if q.established:
-        c = u.conversion(s.unit, q.unit)
+        c = _unit_conversion(s, q, ptf, q.unit)
         return None if c.identity else c
     if q.unit != "caller's choice":
         raise u.UnitError(
@@ -583,6 +593,22 @@ def _input_conversion(b: Bound, ptf: PTF) -> Any:
             f"{s.unit} cannot be converted to it; pass the values as the "
             "publication uses them, without a unit")
     return None
+
+
+def _unit_conversion(s: Source, q: Quantity, ptf: PTF, unit: str) -> Any:
+    """The conversion of one source's values to ``unit``; a UnitError
+    naming the input, the unit given and the unit it needs otherwise."""
+    from . import units as u
+
+    assert s.unit is not None
+    try:
+        return u.conversion(s.unit, unit)
+    except u.UnitError as exc:
+        needed = q.unit_label if unit == q.unit else unit
+        raise u.UnitError(
+            f"{_label(q, ptf)}: {s.label} is given in {s.unit!r}, which "
+            f"does not convert to the unit it needs, {needed} ({exc})"
+        ) from None
 
 
 def _convert_input(b: Bound, ptf: PTF) -> Any:
@@ -595,7 +621,7 @@ def _convert_input(b: Bound, ptf: PTF) -> Any:
     for s in b.sources:
         value = s.value
         if s.unit is not None and q.established:
-            value = u.conversion(s.unit, work).apply(value)
+            value = _unit_conversion(s, q, ptf, work).apply(value)
         elif s.unit is not None and not q.established and \
                 q.unit != "caller's choice":
             raise u.UnitError(

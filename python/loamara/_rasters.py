@@ -232,14 +232,51 @@ def _open_geotiff(path: Path, side: int) -> Any:
         tile_y, tile_x = src.block_shapes[0]
         height, width = src.height, src.width
     arr = rioxarray.open_rasterio(
-        path, mask_and_scale=True, lock=False,
+        path, mask_and_scale=False, lock=False,
         chunks={"band": 1, "y": _aligned(side, tile_y, height),
                 "x": _aligned(side, tile_x, width)})
     if not hasattr(arr, "dims"):
         raise RunError(f"{path}: holds several subdatasets, not one raster")
+    arr = _decoded(arr)
     if arr.sizes.get("band") == 1:
         arr = arr.squeeze("band", drop=True)
     return arr.to_dataset(name=path.stem)
+
+
+def _band_values(value: Any, arr: Any) -> Any:
+    """A per-band scale or offset (a tuple, one per band) as a DataArray
+    along ``band``; a single value as a double."""
+    if isinstance(value, (tuple, list)):
+        if len(set(value)) == 1:
+            return np.float64(value[0])
+        import xarray as xr
+        return xr.DataArray(np.asarray(value, dtype=np.float64), dims="band",
+                            coords={"band": arr["band"]})
+    return np.float64(value)
+
+
+def _decoded(arr: Any) -> Any:
+    """A GeoTIFF band as read (stored values), decoded in double precision:
+    nodata as NaN, then stored value x scale + offset.  (rioxarray's own
+    decoding computes in float32: 213 x 0.1 would give 21.30000114.)"""
+    attrs = dict(arr.attrs)
+    encoding = {k: v for k, v in arr.encoding.items()
+                if k in ("grid_mapping", "source", "preferred_chunks")}
+    fill = attrs.pop("_FillValue", None)
+    scale = attrs.pop("scale_factor", attrs.pop("scales", 1.0))
+    offset = attrs.pop("add_offset", attrs.pop("offsets", 0.0))
+    out = arr.astype(np.float64)
+    if fill is not None and fill == fill:
+        out = out.where(arr != fill)
+    scale = _band_values(scale, arr)
+    offset = _band_values(offset, arr)
+    if np.any(scale != 1.0):
+        out = out * scale
+    if np.any(offset != 0.0):
+        out = out + offset
+    out.attrs = attrs
+    out.encoding = encoding
+    return out
 
 
 _OPENERS: dict[str, Callable[[Path, int], Any]] = {
