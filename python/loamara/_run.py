@@ -267,7 +267,7 @@ class _Warnings:
 
     def add(self, records: Sequence[warnings.WarningMessage]) -> None:
         for w in records:
-            if issubclass(w.category, RangeWarning):
+            if issubclass(w.category, (RangeWarning, _tables.TableWarning)):
                 first = str(w.message).split("\n(")[0]
                 key = re.sub(r"\d+(\.\d+)?(e[-+]?\d+)?", "#", first)
                 if key not in self.seen:
@@ -589,10 +589,10 @@ def _write_all(job: Job, source: Path, src: str, header: list[str],
     total = 0
     for chunk in _tables.read_chunks(source, header, opts.chunk_rows,
                                      opts.delimiter):
-        data = {c: chunk.numbers(c, job.what[c], c in job.index_labels)
-                for c in job.labels}
         with warnings.catch_warnings(record=True) as records:
             warnings.simplefilter("always")
+            data = {c: chunk.numbers(c, job.what[c], c in job.index_labels)
+                    for c in job.labels}
             try:
                 with np.errstate(all="ignore"):  # NaN and inf speak
                     outs = job.compute(data, opts)
@@ -606,7 +606,7 @@ def _write_all(job: Job, source: Path, src: str, header: list[str],
                              for o in outs])
         total += chunk.nrows
         bar.update(chunk.nrows)
-    writer.close()
+    writer.close(_tables.input_schema(source))
     return total
 
 

@@ -21,6 +21,7 @@ import importlib
 import io
 import os
 import threading
+import warnings
 from collections.abc import Iterator, Sequence
 from dataclasses import dataclass
 from pathlib import Path
@@ -28,7 +29,7 @@ from typing import IO, Any
 
 import numpy as np
 
-__all__ = ["TableError", "Chunk", "read_header", "read_chunks",
+__all__ = ["TableError", "TableWarning", "Chunk", "read_header", "read_chunks",
            "TableWriter", "table_format", "TABLE_SUFFIXES"]
 
 TABLE_SUFFIXES = {".csv": "csv", ".txt": "csv", ".tsv": "csv",
@@ -167,7 +168,9 @@ class Chunk:
         naming the first cell that is not a number."""
         pa = _pyarrow()
         if pa is not None and hasattr(self.table, "num_rows"):
-            values = _arrow_numbers(self.table.column(column), pa)
+            values = _arrow_numbers(self.table.column(column), pa,
+                                    f"{self.path}, column {column!r} "
+                                    f"({what})")
         else:
             values = _pandas_numbers(self.table[column])
         if values is None or (index and not _whole(values)):
@@ -177,6 +180,16 @@ class Chunk:
         return values
 
     def _bad_cell(self, column: str, what: str, index: bool) -> None:
+        schema = getattr(self.table, "schema", None)
+        if hasattr(schema, "field"):
+            typ = schema.field(column).type
+            pa = _pyarrow()
+            if not (index or pa.types.is_string(typ)
+                    or pa.types.is_large_string(typ)
+                    or pa.types.is_dictionary(typ)):
+                raise TableError(f"{self.path}, column {column!r} ({what}): "
+                                 f"cannot read it as numbers (its type is "
+                                 f"{typ})")
         cells = self.text(column)
         for k, cell in enumerate(cells):
             ok = _parse_cell(cell, index)
@@ -216,10 +229,23 @@ def _whole(values: np.ndarray) -> bool:
                            & (values >= 0) & (values <= _UINT32_MAX)))
 
 
-def _arrow_numbers(col: Any, pa: Any) -> np.ndarray | None:
+class TableWarning(UserWarning):
+    """Values of a table that are read with a loss: integers beyond 2**53
+    that have no exact double."""
+
+
+def _arrow_numbers(col: Any, pa: Any, where: str = "") -> np.ndarray | None:
     import pyarrow.compute as pc
 
-    if pa.types.is_floating(col.type) or pa.types.is_integer(col.type):
+    if pa.types.is_dictionary(col.type):  # dictionary-encoded: its values
+        col = pc.cast(col, col.type.value_type)
+    if pa.types.is_decimal(col.type):
+        # Through the decimal text, which Arrow parses correctly rounded
+        # (its decimal to double cast need not be).
+        col = pc.cast(col, pa.string())
+    if pa.types.is_integer(col.type):
+        return _arrow_integers(col, pa, where)
+    if pa.types.is_floating(col.type) or pa.types.is_boolean(col.type):
         return np.asarray(col.cast(pa.float64()).to_numpy(
             zero_copy_only=False), dtype=np.float64)
     if pa.types.is_null(col.type):
@@ -235,6 +261,28 @@ def _arrow_numbers(col: Any, pa: Any) -> np.ndarray | None:
     except (pa.ArrowInvalid, pa.ArrowNotImplementedError):
         return None
     return np.asarray(num.to_numpy(zero_copy_only=False), dtype=np.float64)
+
+
+def _arrow_integers(col: Any, pa: Any, where: str) -> np.ndarray:
+    """Integers as the nearest doubles; a TableWarning when some of them
+    (beyond 2**53) have no exact double."""
+    import pyarrow.compute as pc
+
+    values = np.asarray(pc.cast(col, pa.float64(), safe=False).to_numpy(
+        zero_copy_only=False), dtype=np.float64)
+    with np.errstate(invalid="ignore"):
+        big = np.abs(values) >= 2.0 ** 53
+    if big.any():
+        ints = [v for v, b in zip(col.to_pylist(), big) if b]
+        inexact = sum(int(float(v)) != v for v in ints)
+        if inexact:
+            warnings.warn(f"{where}: {inexact} whole number"
+                          f"{'s' * (inexact != 1)} beyond 2**53 "
+                          "have no exact double and are read as the "
+                          f"nearest one (e.g. {ints[0]} as "
+                          f"{float(ints[0])!r})", TableWarning,
+                          stacklevel=4)
+    return values
 
 
 def _pandas_numbers(col: Any) -> np.ndarray | None:
@@ -270,6 +318,14 @@ def read_header(path: Path, delimiter: str = ",") -> list[str]:
                              "column names is expected") from None
         except csv.Error as exc:
             raise TableError(f"{path}, line 1: {exc}") from None
+
+
+def input_schema(path: Path) -> Any:
+    """The Arrow schema of a Parquet table (None for CSV, whose columns
+    are text)."""
+    if table_format(path) != "parquet":
+        return None
+    return _parquet().ParquetFile(path).schema_arrow
 
 
 def _parquet() -> Any:
@@ -446,7 +502,21 @@ class TableWriter:
                   na_rep="nan", lineterminator="\n")
         self.f.write(text.getvalue().encode("utf-8"))
 
-    def close(self) -> None:
+    def close(self, schema: Any = None) -> None:
+        """Finishes the file.  A Parquet output of no rows is still a
+        valid table, with the columns of ``schema`` (the input's) and the
+        output columns."""
+        if self.fmt == "parquet" and self._parquet is None:
+            pa = _pyarrow()
+            if pa is None:
+                raise TableError("Parquet needs pyarrow: pip install "
+                                 "'loamara[tables]'")
+            fields = list(schema) if schema is not None else [
+                pa.field(h, pa.string()) for h in self.header]
+            fields += [pa.field(c, pa.float64(), metadata={"units": u})
+                       for c, u in zip(self.columns, self.units)]
+            empty = pa.schema(fields).empty_table()
+            _parquet().write_table(empty, self.f)
         if self._parquet is not None:
             self._parquet.close()
 
