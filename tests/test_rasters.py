@@ -582,3 +582,32 @@ def test_geotiff_scale_and_offset_are_applied_in_double(tmp_path):
     want[0, 1] = np.nan
     assert_same_bits(got, want)
     assert got[0, 0] == 21.3 + 1.5
+
+
+def test_ctrl_c_during_a_zarr_write_leaves_nothing(tmp_path):
+    import signal
+    import time
+    n = 768
+    rng = np.random.default_rng(2)
+    src = tmp_path / "big.nc"
+    xr.Dataset({k: (("y", "x"), rng.uniform(lo, hi, (n, n)))
+                for k, lo, hi in (("sand", 0.1, 0.7), ("clay", 0.05, 0.3),
+                                  ("om", 0.5, 5))},
+               coords={"y": np.arange(n, 0, -1.0), "x": np.arange(n * 1.0)}
+               ).to_netcdf(src)
+    out = tmp_path / "out.zarr"
+    proc = subprocess.Popen(
+        [sys.executable, "-m", "loamara", "run", "saxton2006", str(src),
+         "-o", str(out), "--chunk-size", "64", "--scheduler", "sync"],
+        stderr=subprocess.PIPE, text=True,
+        preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL))
+    for _ in range(600):
+        if any(p.endswith(".part") for p in os.listdir(tmp_path)):
+            break
+        time.sleep(0.05)
+    proc.send_signal(signal.SIGINT)  # (as Zarr writes its first metadata)
+    _, err = proc.communicate(timeout=120)
+    assert proc.returncode == 130, err
+    assert "Traceback" not in err and err.strip().endswith("interrupted")
+    time.sleep(0.5)  # nothing written after the exit either
+    assert listing(tmp_path) == ["big.nc"]

@@ -970,10 +970,14 @@ def write_outputs(ds: xr.Dataset, target: Path, *, progress: bool = False,
             cluster.client.close()
 
 
+class _Abandoned(Exception):
+    """Raised before each task of a write that has been abandoned."""
+
+
 def _write(data: Any, target: Path, kind: str, progress: bool,
            local: str | None, cluster: _Cluster | None) -> None:
     import dask
-
+    from dask.callbacks import Callback
     from dask.system import CPU_COUNT
 
     if cluster is not None:
@@ -984,15 +988,39 @@ def _write(data: Any, target: Path, kind: str, progress: bool,
     tmp = _temporary(target)
     pool = ThreadPoolExecutor(max_workers=threads,
                               thread_name_prefix="loamara-write")
-    try:
+    stop = threading.Event()
+
+    def abandon(key: Any, dsk: Any, state: Any) -> None:
+        if stop.is_set():
+            raise _Abandoned()
+
+    def write() -> None:
         with dask.config.set(scheduler="threads", pool=pool), \
+                Callback(pretask=abandon), \
                 _progress_bar(progress, f"writing {target.name}"):
             _WRITERS[kind](data, tmp)
+
+    # The writers run on a thread of their own, and this one waits: a
+    # signal (Ctrl-C, SIGTERM) interrupts the waiting, never a write in
+    # the middle (Zarr's writes, for one, go on in the background when the
+    # thread that made them is interrupted).  Then no block is started any
+    # more, those running finish, and only then the output goes.
+    # (Waited for through an Event: Thread.join interrupted by a signal
+    # may report a running thread as ended.)
+    outcome: list[BaseException] = []
+    done = threading.Event()
+    threading.Thread(target=_capture, args=(write, outcome, done),
+                     name="loamara-writer", daemon=True).start()
+    try:
+        while not done.wait(0.2):
+            pass
+        if outcome:
+            raise outcome[0]
     except BaseException as exc:
-        # Nothing may touch the temporary output any more before it goes:
-        # running blocks finish, queued ones are dropped.
+        stop.set()
         if cluster is not None:
             cluster.cancel()
+        _wait_regardless(done)
         pool.shutdown(wait=True, cancel_futures=True)
         _remove(tmp)
         if isinstance(exc, Exception) and not isinstance(exc, RunError):
@@ -1007,6 +1035,26 @@ def _write(data: Any, target: Path, kind: str, progress: bool,
             raise RunError(f"{target} not written: cannot put the finished "
                            f"output in its place: {exc}") from exc
         raise
+
+
+def _capture(fn: Callable[[], None], outcome: list[BaseException],
+             done: threading.Event) -> None:
+    try:
+        fn()
+    except BaseException as exc:  # noqa: BLE001 - raised by the waiter
+        outcome.append(exc)
+    finally:
+        done.set()
+
+
+def _wait_regardless(done: threading.Event) -> None:
+    """Waits for ``done``, through further signals too (a second Ctrl-C
+    must not let writes go on behind the removal of the output)."""
+    while not done.is_set():
+        try:
+            done.wait(0.2)
+        except BaseException:  # noqa: BLE001 - waited for all the same
+            continue
 
 
 def _describe(exc: BaseException) -> str:
