@@ -94,6 +94,15 @@ def test_which_refuses_a_unit_of_the_wrong_kind():
     res = cli("which", "--have", "sand,clay,om", "--units", "sand=furlong")
     assert res.returncode == 1 and res.stdout == ""
     assert "--units sand=furlong" in res.stderr and "percent" in res.stderr
+    help_text = " ".join(cli("run", "--help").stdout.split())
+    assert "percent: a laboratory table" in help_text
+
+
+def test_column_names_match_in_any_letter_case(tmp_path):
+    src = write_csv(tmp_path / "in.csv", ["Sand", "CLAY", "om"],
+                    [[0.4, 0.2, 2]])
+    res = cli("run", "saxton2006", src, "-o", tmp_path / "o.csv")
+    assert res.returncode == 0, res.stderr
 
 
 def test_chunks_and_map_give_the_single_pass_result(tmp_path):
@@ -136,6 +145,8 @@ BAD_RUNS = [
      ["already has a column named 'ksat'", "--prefix"]),
     (["S", "clay", "om"], [[0.4, 0.2, 2]], ["--map", "S=snad"],
      ["no input 'snad'", "sand, clay, om"]),
+    (["sand_pct", "clay", "om"], [[0.4, 0.2, 2]], [],
+     ["did you mean 'sand_pct'? --map sand_pct=sand"]),
 ]
 
 

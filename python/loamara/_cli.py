@@ -264,8 +264,21 @@ def _add_units_and_preset(p: argparse.ArgumentParser, what: str) -> None:
                    help=f"the unit of a {what.lower()}, e.g. sand=%% or "
                    "clay=g/kg (repeatable; pint unit strings)")
     p.add_argument("--preset", choices=preset_names(),
-                   help="a named input convention: names and units "
-                   "(soilgrids: SoilGrids 2.0 layers and integer units)")
+                   help="a named input convention: which names carry which "
+                   "quantity in which unit; " + preset_help())
+
+
+def preset_help() -> str:
+    """Every preset in a few words, with its names and units, for --help."""
+    from .presets import PRESETS
+
+    parts = []
+    for p in PRESETS.values():
+        names = ", ".join(f"{n} [{v.unit}]" for n, v in p.variables.items())
+        nodata = (f"; {p.nodata:g} is missing" if p.nodata is not None
+                  else "")
+        parts.append(f"{p.name}: {p.description} ({names}{nodata})")
+    return "; ".join(parts).replace("%", "%%")
 
 
 def _add_data_options(p: argparse.ArgumentParser) -> None:

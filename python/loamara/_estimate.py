@@ -761,6 +761,15 @@ def _scalar_ok(prep: _Prepared, values: list[Any]) -> bool:
     return True
 
 
+def _is_table(value: Any) -> bool:
+    """A pandas DataFrame or an xarray Dataset: a table of named columns
+    (variables), never one input's values."""
+    pd = sys.modules.get("pandas")
+    xr = sys.modules.get("xarray")
+    return ((pd is not None and isinstance(value, pd.DataFrame))
+            or (xr is not None and isinstance(value, xr.Dataset)))
+
+
 def estimate(ptf: str | np.ufunc | PTF, /, *args: Any,
              units: Mapping[str, str] | None = None,
              out_units: Mapping[str, str] | None = None,
@@ -831,6 +840,8 @@ def estimate(ptf: str | np.ufunc | PTF, /, *args: Any,
             return Result(prep, _run_numpy(prep.ptf, binding, check,
                                            threads))
     _checks.validate_mode(check)
+    if data is None and len(args) == 1 and _is_table(args[0]):
+        data, args = args[0], ()  # estimate(name, df): the table is data=
     entry = prep.ptf
     preset_obj = get_preset(preset) if preset is not None else None
     binding = bind(entry, args, inputs, data=data, mapping=mapping,

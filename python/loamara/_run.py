@@ -36,7 +36,7 @@ from typing import Any
 import numpy as np
 
 from . import _tables
-from ._bind import BindError, Binding, bind
+from ._bind import BindError, Binding, bind, near_column
 from ._catalog import PTF
 from ._checks import RangeError, RangeWarning
 from ._estimate import _output_conversions, estimate
@@ -206,8 +206,12 @@ def bind_columns(ptf: PTF, header: Sequence[str], opts: RunOptions,
             col = opts.mapping.get(name, name)
             how = (f"column {col!r} given by --map" if name in opts.mapping
                    else f"column {col!r}")
+            near = near_column(q.name, header) if name not in \
+                opts.mapping else None
             lines.append(f"{how} for input {q.name} [{q.unit_label}]: "
-                         f"{q.meaning}")
+                         f"{q.meaning}" + (f" (did you mean {near!r}? "
+                                           f"--map {near}={q.name})"
+                                           if near else ""))
         raise RunError(
             f"{source}: missing " + ("column" if len(lines) == 1
                                      else "columns") + ":\n  "
