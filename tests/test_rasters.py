@@ -537,6 +537,17 @@ def test_run_and_ensemble_from_the_command_line(inputs, layers, tmp_path):
     ens = read_back(tmp_path / "ens.nc")[0]
     assert_same_bits(ens["theta_33_saxton2006"][0], want["theta_33"].values)
     assert {"theta_33_mean", "theta_33_std", "theta_33_n"} <= set(ens)
+    # Compressed, with CF attributes.
+    with xr.open_dataset(tmp_path / "ens.nc") as ds:
+        assert ds.attrs["Conventions"] == "CF-1.8"
+        assert "Saxton" in ds.attrs["references"]
+        assert ds.attrs["history"].endswith("--preset soilgrids")
+        mean = ds["theta_33_mean"]
+        assert mean.encoding["zlib"] and mean.attrs["standard_name"] == (
+            "volume_fraction_of_condensed_water_in_soil_at_field_capacity")
+        assert "standard_name" not in ds["theta_33_std"].attrs
+        assert mean.attrs["units"] == "cm^3/cm^3" and "long_name" in \
+            mean.attrs
 
 
 def test_a_unit_mistake_stops_a_raster_run(inputs, tmp_path):

@@ -452,7 +452,13 @@ def run_raster(ptf: PTF, sources: Sequence[Path], target: Path,
         raise RunError(cli_text(str(exc))) from None
     names = ptf.output_names
     outputs = {f"{opts.prefix}{names[j]}": r[names[j]] for j in chosen}
-    _write_raster(ds, outputs, target, opts)
+    for j, arr in zip(chosen, outputs.values()):
+        q = ptf.outputs[j]
+        if q.kind in CF_STANDARD_NAMES and not q.log10:
+            arr.attrs["standard_name"] = CF_STANDARD_NAMES[q.kind]
+    _write_raster(ds, outputs, target, opts,
+                  _cf_globals(f"{ptf.name} ({ptf.publication})",
+                              [ptf.citation]))
     return (f"{len(outputs)} output{'s' * (len(outputs) != 1)} on a "
             + " x ".join(str(n) for n in next(iter(outputs.values())).shape)
             + " grid")
@@ -473,22 +479,78 @@ def run_raster_ensemble(kind: str, sources: Sequence[Path], target: Path,
                      names={c: n for n, c in opts.mapping.items()})
     except (TypeError, ValueError) as exc:
         raise RunError(cli_text(str(exc))) from None
-    outputs = {f"{opts.prefix}{kind}_{m}": e.members.sel(ptf=m, drop=True)
-               for m in e.names}
+    from ._catalog import kinds, lookup
+
+    k = kinds()[kind]
+    outputs = {}
+    for m in e.names:
+        arr = e.members.sel(ptf=m, drop=True)
+        arr.attrs["long_name"] = f"{k.label}, {m}"
+        outputs[f"{opts.prefix}{kind}_{m}"] = arr
     for st in STATISTICS:
-        outputs[f"{opts.prefix}{kind}_{st}"] = e.stats[st]
-    _write_raster(ds, outputs, target, opts)
+        arr = e.stats[st]
+        arr.attrs["long_name"] = f"{st} of {k.label} across the functions"
+        if not st.startswith("n"):
+            arr.attrs.setdefault("units", k.unit)
+        outputs[f"{opts.prefix}{kind}_{st}"] = arr
+    standard = CF_STANDARD_NAMES.get(kind)
+    for name, arr in outputs.items():
+        if standard and not name.endswith(("_std", "_n", "_n_outside")):
+            arr.attrs["standard_name"] = standard
+    used = []
+    for m in e.names:
+        try:
+            used.append(lookup(m).citation)
+        except Exception:  # a member named otherwise: no reference
+            continue
+    _write_raster(ds, outputs, target, opts,
+                  _cf_globals(f"ensemble of {kind}: " + ", ".join(e.names),
+                              used))
     return f"{len(e.names)} functions and {len(STATISTICS)} statistics"
 
 
+# CF standard names of the kinds that have one (CF standard name table),
+# for outputs in a plain (not logarithmic) unit.
+CF_STANDARD_NAMES = {
+    "ksat": "soil_hydraulic_conductivity_at_saturation",
+    "theta_fc": "volume_fraction_of_condensed_water_in_soil_at_field_capacity",
+    "theta_33": "volume_fraction_of_condensed_water_in_soil_at_field_capacity",
+    "theta_1500":
+        "volume_fraction_of_condensed_water_in_soil_at_wilting_point",
+}
+
+
+def _cf_globals(what: str, citations: Sequence[Any]) -> dict[str, str]:
+    """The global attributes of a raster output (CF conventions): what
+    made it, when and with which command, and the publications."""
+    import datetime
+    import shlex
+
+    from . import __version__
+
+    refs = []
+    for c in citations:
+        text = c.citation + (f" doi:{c.doi}" if c.doi else "")
+        if text not in refs:
+            refs.append(text)
+    now = datetime.datetime.now(datetime.timezone.utc)
+    return {"Conventions": "CF-1.8",
+            "source": f"loamara {__version__}: {what}",
+            "history": f"{now:%Y-%m-%dT%H:%M:%SZ} loamara "
+                       + shlex.join(sys.argv[1:]),
+            "references": "\n".join(refs)}
+
+
 def _write_raster(ds: Any, outputs: dict[str, Any], target: Path,
-                  opts: RunOptions) -> None:
+                  opts: RunOptions, attrs: Mapping[str, str] | None = None
+                  ) -> None:
     from . import _rasters
 
     try:
         with _raster_warnings():
-            _rasters.write_outputs(_rasters.output_dataset(ds, outputs),
-                                   target, progress=opts.progress,
+            out = _rasters.output_dataset(ds, outputs)
+            out.attrs.update(attrs or {})
+            _rasters.write_outputs(out, target, progress=opts.progress,
                                    scheduler=opts.scheduler)
     except RunError as exc:
         raise RunError(cli_text(str(exc))) from None
