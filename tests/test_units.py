@@ -226,3 +226,21 @@ def test_soilgrids_nodata_is_missing_and_noted():
     with pytest.warns(loamara.RangeWarning), np.errstate(all="ignore"):
         loamara.estimate("saxton2006", sand=sand / 1000, clay=clay / 1000,
                          om=2.0)
+
+
+def test_warnings_of_blocks_once_per_call_names_kept():
+    from loamara._dedup import Seen, problem_key
+    da = pytest.importorskip("dask.array")
+    assert problem_key("clay_0-5cm_mean is from 1.5 to -2e3 (3 of 10), "
+                       "[0, 100]") == \
+        "clay_0-5cm_mean is from # to # (# of #), [#, #]"
+    seen = Seen()
+    assert seen.first("clay_0-5cm_mean is -1")
+    assert seen.first("clay_5-15cm_mean is -1")
+    assert not seen.first("clay_0-5cm_mean is -7")
+    sand = da.from_array(np.array([40.0, 50.0, 60.0]), chunks=1)
+    for _ in range(2):  # a second call reports its problems again
+        with pytest.warns(loamara.RangeWarning) as rec:
+            loamara.estimate("saxton2006", sand=sand, clay=0.2, om=2.0
+                             ).theta_33.compute(scheduler="sync")
+        assert len(rec) == 1 and "sand is " in str(rec[0].message)

@@ -18,7 +18,6 @@ cache, the checks add little to a call that is bound by memory.
 """
 from __future__ import annotations
 
-import re
 import warnings
 from collections.abc import Sequence
 from dataclasses import dataclass, field
@@ -27,6 +26,7 @@ from typing import Any
 import numpy as np
 
 from ._catalog import PTF, Quantity, format_range
+from ._dedup import Seen
 
 CHECK_MODES = ("warn", "raise", "off")
 
@@ -170,7 +170,7 @@ class Plan:
         return t
 
     def report(self, tally: Tally, mode: str, stacklevel: int = 3,
-               seen: set[str] | None = None) -> None:
+               seen: Seen | None = None) -> None:
         """Warns or raises once with every problem the tally shows.  With
         ``seen`` (the blocks of lazy data), a warning whose problems were
         already reported for another block is not repeated."""
@@ -197,10 +197,8 @@ class Plan:
         if mode == "raise":
             raise RangeError(text)
         if seen is not None:
-            key = re.sub(r"[-+.\de]+", "#", text)
-            if key in seen:
+            if not seen.first(text):
                 return
-            seen.add(key)
             text += ("\n(in one block of the data; other blocks with such "
                      "values are not reported again)")
         text += "\n(the data are used as given; check='off' silences this)"
@@ -313,7 +311,7 @@ def scalar_flags(ptf: PTF) -> tuple[tuple[int, ...],
 
 def run_checks(ptf: PTF, values: Sequence[Any], mode: str,
                items: Sequence[Checked] | None = None,
-               stacklevel: int = 3, seen: set[str] | None = None) -> None:
+               stacklevel: int = 3, seen: Seen | None = None) -> None:
     """Checks one call's inputs (whole arrays, in the unit of the
     publication); warns or raises once with every problem."""
     if mode == "off":

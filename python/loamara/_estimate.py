@@ -34,6 +34,7 @@ import numpy as np
 from . import _checks
 from ._bind import Binding, Bound, Source, bind, expected_inputs
 from ._catalog import PTF, Quantity, lookup
+from ._dedup import Seen
 from .presets import Preset
 from .presets import get as get_preset
 
@@ -286,11 +287,12 @@ def _pandas_operand(value: Any, q: Quantity, ptf: PTF, pd: Any) -> Any:
 
 
 def apply_block(name: str, check: str, words: tuple[Any, ...] | None,
-                *arrays: Any) -> Any:
+                *arrays: Any, seen: Seen | None = None) -> Any:
     """Converts one block of inputs, checks it and applies the ufunc
     ``name`` to it.  Module level (and so picklable by reference) for the
     workers of a dask cluster; ``words`` (see :func:`_words`) lets the
-    checks name the caller's variables and units."""
+    checks name the caller's variables and units; ``seen``, the problems
+    already reported for other blocks of the same call."""
     ptf = lookup(name)
     ops = [operand(a, q, ptf) for a, q in zip(arrays, ptf.inputs)]
     if check != "off":
@@ -299,12 +301,8 @@ def apply_block(name: str, check: str, words: tuple[Any, ...] | None,
             items = [_checks.Checked(q, label, unit, _back(div, mul), how)
                      for q, (label, unit, div, mul, how)
                      in zip(ptf.inputs, words)]
-        _checks.run_checks(ptf, ops, check, items, seen=_BLOCKS_SEEN)
+        _checks.run_checks(ptf, ops, check, items, seen=seen)
     return ptf.ufunc(*ops)
-
-
-# The problems already reported for blocks of lazy data, in this process.
-_BLOCKS_SEEN: set[str] = set()
 
 
 def _back(divide: float, multiply: float) -> Any:
@@ -408,7 +406,7 @@ def _run_xarray(ptf: PTF, values: list[Any], check: str,
                            check, items, stacklevel=5)
     return _as_tuple(xr.apply_ufunc(
         functools.partial(apply_block, ptf.name, check if lazy else "off",
-                          words),
+                          words, seen=Seen()),
         *values, dask="parallelized",
         output_core_dims=[[] for _ in ptf.outputs],
         output_dtypes=[np.float64] * ptf.nout, keep_attrs="drop"))
@@ -427,7 +425,8 @@ def _run_dask(ptf: PTF, values: list[Any], check: str,
         v if isinstance(v, da.Array) else da.asarray(np.asarray(v))
         for v in values])
     return _as_tuple(da.apply_gufunc(
-        functools.partial(apply_block, ptf.name, check, words), signature,
+        functools.partial(apply_block, ptf.name, check, words, seen=Seen()),
+        signature,
         *arrays,
         output_dtypes=dtypes, vectorize=False))
 

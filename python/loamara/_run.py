@@ -39,6 +39,7 @@ from . import _tables
 from ._bind import BindError, Binding, bind, near_column
 from ._catalog import PTF
 from ._checks import RangeError, RangeWarning
+from ._dedup import Seen
 from ._estimate import _output_conversions, estimate
 from .presets import get as get_preset
 
@@ -267,18 +268,15 @@ class _Warnings:
     """The plausibility warnings of all chunks, reported once each."""
 
     def __init__(self) -> None:
-        self.seen: dict[str, int] = {}
+        self.seen = Seen()
 
     def add(self, records: Sequence[warnings.WarningMessage]) -> None:
         for w in records:
             if issubclass(w.category, (RangeWarning, _tables.TableWarning)):
                 first = str(w.message).split("\n(")[0]
-                key = re.sub(r"\d+(\.\d+)?(e[-+]?\d+)?", "#", first)
-                if key not in self.seen:
-                    self.seen[key] = 0
+                if self.seen.first(first):
                     print("loamara: warning: " + cli_text(str(w.message)),
                           file=sys.stderr)
-                self.seen[key] += 1
             elif not issubclass(w.category, (DeprecationWarning,
                                              PendingDeprecationWarning,
                                              ImportWarning,
