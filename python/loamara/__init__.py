@@ -41,3 +41,13 @@ from ._curve_ufuncs import *  # noqa: F403
 from .parallel import parallel_apply as parallel_apply
 
 __version__ = "0.1.0"
+
+# The public API: the names above, the ufuncs of both compiled modules, and
+# the submodules meant for users (presets, texture; units and plot are
+# imported on use: ``from loamara import units``).
+__all__ = sorted(
+    ["PTF", "Quantity", "UnknownPTFError", "catalog", "lookup", "presets",
+     "RangeError", "RangeWarning", "Result", "estimate", "texture", "curve",
+     "applicable", "Ensemble", "ensemble", "parallel_apply"]
+    + [n for n in dir() if n.startswith(("calc_ptf_", "calc_swrc_",
+                                         "calc_hcc_", "calc_texture_"))])

@@ -444,7 +444,7 @@ def _nodata_as_missing(value: Any, label: str, preset: Preset
     if not hit:
         return value, ""
     if np.ma.isMaskedArray(arr):
-        out: Any = np.ma.where(hit_mask, np.nan, arr)
+        out: Any = np.ma.where(hit_mask, np.nan, arr)  # type: ignore[no-untyped-call]
     else:
         out = np.where(hit_mask, np.nan, arr)
     return out, f"{what}: {hit} value{'s' * (hit != 1)}"

@@ -25,8 +25,9 @@ from pathlib import Path
 from . import _plotcli
 from ._catalog import PTF, UnknownPTFError, catalog, lookup
 from ._format import curve_source, quantity_lines
-from ._run import (DEFAULT_CHUNK_ROWS, RunError, RunOptions,
-                   progress_wanted, run_table)
+from ._errors import RunError
+from ._run import (DEFAULT_CHUNK_ROWS, RunOptions, progress_wanted,
+                   run_table)
 
 
 def _width() -> int:

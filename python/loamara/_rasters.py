@@ -35,7 +35,6 @@ import itertools
 import operator
 import os
 import re
-import shutil
 import sys
 import threading
 import warnings
@@ -47,7 +46,8 @@ from typing import TYPE_CHECKING, Any
 
 import numpy as np
 
-from ._run import RunError
+from ._errors import RunError
+from ._output import free_part_path, install, remove
 
 if TYPE_CHECKING:
     import xarray as xr
@@ -550,48 +550,6 @@ def _check_target(ds: Any, target: Path, kind: str) -> None:
         raise RunError(f"cannot write {target}: it is a directory")
 
 
-def _temporary(target: Path) -> Path:
-    """A free hidden name beside ``target``, as the table writer uses (the
-    raster writers create the file or store themselves)."""
-    from ._run import part_path
-
-    while True:
-        tmp = part_path(target)
-        if not tmp.exists() and not tmp.is_symlink():
-            return tmp
-
-
-def _remove(path: Path) -> None:
-    if path.is_dir() and not path.is_symlink():
-        shutil.rmtree(path, ignore_errors=True)
-    else:
-        try:
-            path.unlink()
-        except FileNotFoundError:
-            pass
-
-
-def _install(tmp: Path, target: Path, kind: str) -> None:
-    """Puts the finished output in place of the target."""
-    if kind != "zarr" or not target.is_dir():
-        os.replace(tmp, target)
-        return
-    # A directory cannot be renamed over a non-empty one: the old store is
-    # moved aside first, and back if the new one cannot take its place.
-    old = _temporary(target).with_suffix(".old")
-    os.replace(target, old)
-    try:
-        os.replace(tmp, target)
-    except BaseException:
-        os.replace(old, target)
-        raise
-    try:
-        shutil.rmtree(old)
-    except OSError as exc:
-        raise RunError(f"{target} is written, but the Zarr store it replaced "
-                       f"could not be removed from {old}: {exc}") from None
-
-
 def _irregular(chunks: tuple[int, ...]) -> bool:
     """True unless the chunks are all of one length (the last may be
     shorter), as Zarr stores them."""
@@ -989,7 +947,7 @@ def _write(data: Any, target: Path, kind: str, progress: bool,
         threads = cluster.threads()
     else:
         threads = CPU_COUNT if local == "threads" else 1
-    tmp = _temporary(target)
+    tmp = free_part_path(target)
     pool = ThreadPoolExecutor(max_workers=threads,
                               thread_name_prefix="loamara-write")
     stop = threading.Event()
@@ -998,9 +956,10 @@ def _write(data: Any, target: Path, kind: str, progress: bool,
         if stop.is_set():
             raise _Abandoned()
 
+    refuse = Callback(pretask=abandon)  # type: ignore[no-untyped-call]
+
     def write() -> None:
-        with dask.config.set(scheduler="threads", pool=pool), \
-                Callback(pretask=abandon), \
+        with dask.config.set(scheduler="threads", pool=pool), refuse, \
                 _progress_bar(progress, f"writing {target.name}"):
             _WRITERS[kind](data, tmp)
 
@@ -1026,15 +985,15 @@ def _write(data: Any, target: Path, kind: str, progress: bool,
             cluster.cancel()
         _wait_regardless(done)
         pool.shutdown(wait=True, cancel_futures=True)
-        _remove(tmp)
+        remove(tmp)
         if isinstance(exc, Exception) and not isinstance(exc, RunError):
             raise RunError(f"{target} not written: {_describe(exc)}") from exc
         raise
     pool.shutdown(wait=True)
     try:
-        _install(tmp, target, kind)
+        install(tmp, target)
     except BaseException as exc:
-        _remove(tmp)
+        remove(tmp)
         if isinstance(exc, OSError):
             raise RunError(f"{target} not written: cannot put the finished "
                            f"output in its place: {exc}") from exc

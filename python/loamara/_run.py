@@ -22,7 +22,6 @@ import contextlib
 import importlib
 import os
 import re
-import secrets
 import shutil
 import stat
 import sys
@@ -36,6 +35,8 @@ from typing import Any
 import numpy as np
 
 from . import _tables
+from ._errors import RunError
+from ._output import create_part_file, install, remove
 from ._bind import BindError, Binding, bind, near_column
 from ._catalog import PTF
 from ._checks import RangeError, RangeWarning
@@ -44,11 +45,6 @@ from ._estimate import _output_conversions, estimate
 from .presets import get as get_preset
 
 DEFAULT_CHUNK_ROWS = 200_000
-
-
-class RunError(Exception):
-    """A problem with the input data or the command line of ``run``; the
-    message names the file, line, column and input concerned."""
 
 
 @dataclass
@@ -147,29 +143,6 @@ class _Progress:
         elif self._enabled:
             sys.stderr.write("\n")
             sys.stderr.flush()
-
-
-def part_path(target: Path) -> Path:
-    """A hidden name beside ``target`` for its output in progress (renamed
-    over ``target`` when complete, removed on failure)."""
-    parent = target.resolve().parent
-    return parent / f".{target.name}.{secrets.token_hex(4)}.part"
-
-
-def create_part_file(target: Path, directory: bool = False
-                     ) -> tuple[int | None, Path]:
-    """A new, empty file (or directory) beside ``target`` for the output in
-    progress, created with the permissions an ordinary new file gets."""
-    while True:
-        part = part_path(target)
-        try:
-            if directory:
-                part.mkdir()
-                return None, part
-            fd = os.open(part, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o666)
-        except FileExistsError:
-            continue
-        return fd, part
 
 
 class _Header(Mapping[str, Any]):
@@ -605,9 +578,9 @@ def run_job(make_job: Any, source: Path, target: Path,
                 with _spooled(source) as copy:
                     rows = _run_table(make_job, copy, fout, out_fmt, opts,
                                       str(source))
-        os.replace(part, target)
+        install(part, target)
     except BaseException:
-        part.unlink(missing_ok=True)
+        remove(part)
         raise
     return rows
 

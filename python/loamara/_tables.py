@@ -19,15 +19,16 @@ from __future__ import annotations
 import csv
 import importlib
 import io
-import os
-import threading
 import warnings
 from collections.abc import Iterator, Sequence
 from dataclasses import dataclass
 from pathlib import Path
-from typing import IO, Any
+from typing import IO, Any, NoReturn
 
 import numpy as np
+
+from ._errors import TableError, TableWarning
+from .parallel import map_threads
 
 __all__ = ["TableError", "TableWarning", "Chunk", "read_header", "read_chunks",
            "TableWriter", "table_format", "TABLE_SUFFIXES"]
@@ -36,11 +37,6 @@ TABLE_SUFFIXES = {".csv": "csv", ".txt": "csv", ".tsv": "csv",
                   ".parquet": "parquet", ".pq": "parquet"}
 
 _UINT32_MAX = 4294967295
-
-
-class TableError(Exception):
-    """A table that cannot be read or written; the message names the file,
-    line and column."""
 
 
 def table_format(path: Path) -> str | None:
@@ -179,11 +175,11 @@ class Chunk:
             return values.astype(np.uint32)
         return values
 
-    def _bad_cell(self, column: str, what: str, index: bool) -> None:
-        schema = getattr(self.table, "schema", None)
-        if hasattr(schema, "field"):
+    def _bad_cell(self, column: str, what: str, index: bool) -> NoReturn:
+        schema: Any = getattr(self.table, "schema", None)
+        pa = _pyarrow()
+        if pa is not None and hasattr(schema, "field"):
             typ = schema.field(column).type
-            pa = _pyarrow()
             if not (index or pa.types.is_string(typ)
                     or pa.types.is_large_string(typ)
                     or pa.types.is_dictionary(typ)):
@@ -227,11 +223,6 @@ def _whole(values: np.ndarray) -> bool:
     with np.errstate(invalid="ignore"):
         return bool(np.all(np.isfinite(values) & (values == np.floor(values))
                            & (values >= 0) & (values <= _UINT32_MAX)))
-
-
-class TableWarning(UserWarning):
-    """Values of a table that are read with a loss: integers beyond 2**53
-    that have no exact double."""
 
 
 def _arrow_numbers(col: Any, pa: Any, where: str = "") -> np.ndarray | None:
@@ -474,7 +465,7 @@ class TableWriter:
         # Formatting doubles is most of the writing: the outputs are turned
         # into text (shortest round-trip form, as the CSV writer would) on
         # every core first.
-        texts = _on_threads(_as_text, arrays[table.num_columns:])
+        texts = map_threads(_as_text, arrays[table.num_columns:])
         out = pa.Table.from_arrays(arrays[:table.num_columns] + texts,
                                    names=names)
         pcsv.write_csv(out, self.f, pcsv.WriteOptions(
@@ -528,32 +519,6 @@ def _as_text(arr: Any) -> Any:
     return pc.cast(arr, pa.string())
 
 
-def _on_threads(fn: Any, items: list[Any]) -> list[Any]:
-    """fn on every item, on the package's threads (pyarrow's kernels
-    release the interpreter lock)."""
-    from .parallel import _start_workers, default_threads
-
-    if len(items) < 2 or default_threads() < 2:
-        return [fn(x) for x in items]
-    results: list[Any] = [None] * len(items)
-    it = iter(range(len(items)))
-    lock = threading.Lock()
-
-    def work() -> None:
-        while True:
-            with lock:
-                i = next(it, None)
-            if i is None:
-                return
-            results[i] = fn(items[i])
-
-    helpers = _start_workers(min(default_threads(), len(items)) - 1, work)
-    work()
-    for h in helpers:
-        h.result()
-    return results
-
-
 def _num_text(v: Any) -> str:
     if isinstance(v, float):
         return repr(v)
@@ -573,7 +538,3 @@ def _needs_quotes(table: Any, delimiter: str, pa: Any) -> bool:
             if pc.any(pc.match_substring_regex(col, pattern)).as_py():
                 return True
     return False
-
-
-def replace_atomically(part: Path, target: Path) -> None:
-    os.replace(part, target)
