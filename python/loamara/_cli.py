@@ -26,6 +26,7 @@ from . import _plotcli
 from ._catalog import PTF, UnknownPTFError, catalog, lookup
 from ._format import curve_source, quantity_lines
 from ._errors import RunError
+from ._formats import suffix_text
 from ._run import (DEFAULT_CHUNK_ROWS, RunOptions, progress_wanted,
                    run_table)
 
@@ -155,7 +156,7 @@ def _inputs(args: argparse.Namespace) -> tuple[list[Path], bool]:
         return paths, True
     if len(paths) != 1:
         raise RunError("a table is one file; several inputs are raster "
-                       "layers (.nc, .zarr, .tif)")
+                       f"layers ({suffix_text('raster', ',')})")
     return paths, False
 
 
@@ -349,12 +350,14 @@ def build_parser() -> argparse.ArgumentParser:
         "appears only when every row has been processed.")
     p.add_argument("name", help="full or short name of the function")
     p.add_argument("input", nargs="+",
-                   help="input table (.csv or .parquet) with a header, or "
-                   "raster layers (.nc, .zarr, .tif; several files are "
+                   help=f"input table ({suffix_text('table')}) with a "
+                   f"header, or raster layers ({suffix_text('raster', ',')}"
+                   "; several files are "
                    "layers of one grid, named by their file names)")
     p.add_argument("-o", "--output", required=True,
-                   help="output table (.csv, .parquet) or raster (.nc, "
-                   ".zarr, .tif); replaced if it exists")
+                   help=f"output table ({suffix_text('table', ',')}) or "
+                   f"raster ({suffix_text('raster', ',')}); replaced if it "
+                   "exists")
     _add_data_options(p)
     p.add_argument("--out-units", action="append", default=[],
                    metavar="OUTPUT=UNIT",
@@ -392,11 +395,11 @@ def build_parser() -> argparse.ArgumentParser:
     p.add_argument("kind", help="what to estimate: a kind such as theta_33, "
                    "theta_1500, ksat (`loamara which` lists them)")
     p.add_argument("input", nargs="+",
-                   help="input table (.csv or .parquet), or raster layers "
-                   "(.nc, .zarr, .tif)")
+                   help=f"input table ({suffix_text('table')}), or raster "
+                   f"layers ({suffix_text('raster', ',')})")
     p.add_argument("-o", "--output", required=True,
-                   help="output table (.csv, .parquet) or raster (.nc, "
-                   ".zarr, .tif)")
+                   help=f"output table ({suffix_text('table', ',')}) or "
+                   f"raster ({suffix_text('raster', ',')})")
     _add_data_options(p)
     p.add_argument("--ptf", action="append", default=[], metavar="NAME",
                    help="only these functions (repeatable)")

@@ -47,6 +47,7 @@ from typing import TYPE_CHECKING, Any
 import numpy as np
 
 from ._errors import RunError
+from ._formats import FORMATS, format_of, suffixes
 from ._output import free_part_path, install, remove
 
 if TYPE_CHECKING:
@@ -55,12 +56,8 @@ if TYPE_CHECKING:
 __all__ = ["RASTER_SUFFIXES", "DEFAULT_CHUNK", "is_raster", "open_inputs",
            "output_dataset", "write_outputs"]
 
-RASTER_SUFFIXES = (".nc", ".nc4", ".netcdf", ".cdf", ".zarr", ".tif",
-                   ".tiff")
-_KINDS = {".nc": "netcdf", ".nc4": "netcdf", ".netcdf": "netcdf",
-          ".cdf": "netcdf", ".zarr": "zarr", ".tif": "geotiff",
-          ".tiff": "geotiff"}
-_LABELS = {"netcdf": "NetCDF", "zarr": "Zarr", "geotiff": "GeoTIFF"}
+RASTER_SUFFIXES = suffixes("raster")
+_LABELS = {f.name: f.label for f in FORMATS.values()}
 
 # Cells per side of a chunk: 1024 x 1024 float64 values are 8 MiB, large
 # enough that a task's overhead is small against its work and small enough
@@ -89,7 +86,8 @@ _GDAL_CACHE_MB = 64
 
 
 def _kind(path: Path) -> str | None:
-    return _KINDS.get(Path(path).suffix.lower())
+    fmt = format_of(path)
+    return fmt.name if fmt is not None and fmt.kind == "raster" else None
 
 
 def is_raster(path: Path) -> bool:
@@ -105,7 +103,8 @@ def _need(module: str, what: str) -> Any:
     except ImportError as exc:
         raise RunError(f"{what} needs the Python package "
                        f"{module.split('.')[0]} ({exc}); install them all "
-                       "with: pip install 'loamara[raster]'") from None
+                       f"with: pip install 'loamara[{FORMATS['netcdf'].extra}]'"
+                       ) from None
 
 
 # ---------------------------------------------------------------------------

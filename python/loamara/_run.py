@@ -36,6 +36,7 @@ import numpy as np
 
 from . import _tables
 from ._errors import RunError
+from ._formats import format_of, suffix_text
 from ._output import create_part_file, install, remove
 from ._bind import BindError, Binding, bind, near_column
 from ._catalog import PTF
@@ -84,7 +85,8 @@ def _is_regular_file(path: Path) -> bool:
 def check_paths(sources: Sequence[Path], target: Path) -> None:
     """Refuses, before anything is read, an output that cannot be written
     or that would replace an input."""
-    if target.is_dir() and target.suffix.lower() != ".zarr":
+    fmt = format_of(target)
+    if target.is_dir() and not (fmt is not None and fmt.directory):
         raise RunError(f"cannot write {target}: it is a directory; give a "
                        "file name with -o")
     directory = target.resolve().parent
@@ -531,13 +533,13 @@ def _check_raster_paths(sources: Sequence[Path], target: Path) -> None:
     from . import _rasters
 
     if not _rasters.is_raster(target):
-        raise RunError(f"cannot write a raster to {target}: use .nc, .zarr "
-                       "or .tif")
+        raise RunError(f"cannot write a raster to {target}: use "
+                       + suffix_text("raster"))
     tables = [s for s in sources if not _rasters.is_raster(s)]
     if tables:
         raise RunError("rasters and tables cannot be mixed: "
                        + ", ".join(map(str, tables))
-                       + " is not a raster (.nc, .zarr, .tif)")
+                       + f" is not a raster ({suffix_text('raster', ',')})")
 
 
 def run_table(ptf: PTF, source: Path, target: Path, opts: RunOptions) -> int:
@@ -561,9 +563,9 @@ def run_job(make_job: Any, source: Path, target: Path,
     check_paths([source], target)
     out_fmt = _tables.table_format(target)
     if out_fmt is None:
-        raise RunError(f"cannot write a table to {target}: use .csv or "
-                       ".parquet (a raster input writes .nc, .zarr or "
-                       ".tif)")
+        raise RunError(f"cannot write a table to {target}: use "
+                       f"{suffix_text('table')} (a raster input writes "
+                       f"{suffix_text('raster')})")
     fd, part = create_part_file(target)
     assert fd is not None
     try:

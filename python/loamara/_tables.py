@@ -28,19 +28,21 @@ from typing import IO, Any, NoReturn
 import numpy as np
 
 from ._errors import TableError, TableWarning
+from ._formats import FORMATS, format_of
 from .parallel import map_threads
 
 __all__ = ["TableError", "TableWarning", "Chunk", "read_header", "read_chunks",
            "TableWriter", "table_format", "TABLE_SUFFIXES"]
 
-TABLE_SUFFIXES = {".csv": "csv", ".txt": "csv", ".tsv": "csv",
-                  ".parquet": "parquet", ".pq": "parquet"}
+TABLE_SUFFIXES = {s: f.name for f in FORMATS.values() if f.kind == "table"
+                  for s in f.suffixes}
 
 _UINT32_MAX = 4294967295
 
 
 def table_format(path: Path) -> str | None:
-    return TABLE_SUFFIXES.get(path.suffix.lower())
+    fmt = format_of(path)
+    return fmt.name if fmt is not None and fmt.kind == "table" else None
 
 
 def _pyarrow() -> Any:
