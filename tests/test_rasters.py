@@ -465,13 +465,18 @@ def test_zarr_store_is_replaced_whole(inputs, tmp_path):
     assert_same_bits(got["ksat"][0], r["ksat"].values)
 
 
-def test_progress_bar_on_stderr(inputs, tmp_path, capsys):
-    pytest.importorskip("tqdm")
+@pytest.mark.parametrize("tqdm", [True, False])
+def test_progress_bar_on_stderr(inputs, tmp_path, capsys, monkeypatch, tqdm):
+    if tqdm:
+        pytest.importorskip("tqdm")
+    else:  # the plain counter
+        monkeypatch.setitem(sys.modules, "tqdm", None)
     ds = open_inputs(inputs["geotiff"], chunks=CHUNK)
     r = loamara.estimate("saxton2006", data=ds, preset="soilgrids")
     write_outputs(output_dataset(ds, r), tmp_path / "out.nc", progress=True)
     captured = capsys.readouterr()
     assert "writing out.nc" in captured.err and captured.out == ""
+    assert " tasks" in captured.err
 
 
 def test_dask_cluster_by_address(inputs, layers, tmp_path):

@@ -38,9 +38,8 @@ import re
 import sys
 import threading
 import warnings
-from collections.abc import Callable, Iterator, Mapping, Sequence
+from collections.abc import Callable, Mapping, Sequence
 from concurrent.futures import ThreadPoolExecutor
-from contextlib import contextmanager
 from pathlib import Path
 from typing import TYPE_CHECKING, Any
 
@@ -49,6 +48,7 @@ import numpy as np
 from ._errors import RunError
 from ._formats import FORMATS, format_of, suffixes
 from ._output import free_part_path, install, remove
+from ._progress import dask_progress
 
 if TYPE_CHECKING:
     import xarray as xr
@@ -861,21 +861,6 @@ class _Cluster:
         return out
 
 
-@contextmanager
-def _progress_bar(enabled: bool, label: str) -> Iterator[None]:
-    if not enabled:
-        yield
-        return
-    try:
-        tqdm_dask: Any = importlib.import_module("tqdm.dask")
-    except ImportError:
-        yield
-        return
-    with tqdm_dask.TqdmCallback(desc=label, unit=" tasks", file=sys.stderr,
-                      leave=False, mininterval=0.5):
-        yield
-
-
 def write_outputs(ds: xr.Dataset, target: Path, *, progress: bool = False,
                   scheduler: str | None = None) -> None:
     """Computes the variables of ``ds`` and writes them to ``target``, in
@@ -959,7 +944,7 @@ def _write(data: Any, target: Path, kind: str, progress: bool,
 
     def write() -> None:
         with dask.config.set(scheduler="threads", pool=pool), refuse, \
-                _progress_bar(progress, f"writing {target.name}"):
+                dask_progress(progress, f"writing {target.name}"):
             _WRITERS[kind](data, tmp)
 
     # The writers run on a thread of their own, and this one waits: a

@@ -19,7 +19,6 @@ an existing file of that name stays as it was.
 from __future__ import annotations
 
 import contextlib
-import importlib
 import os
 import re
 import shutil
@@ -38,6 +37,7 @@ from . import _tables
 from ._errors import RunError
 from ._formats import format_of, suffix_text
 from ._output import create_part_file, install, remove
+from ._progress import Progress
 from ._bind import BindError, Binding, bind, near_column
 from ._catalog import PTF
 from ._checks import RangeError, RangeWarning
@@ -110,41 +110,6 @@ def _count_lines(path: Path) -> int:
         for block in iter(lambda: f.read(1 << 20), b""):
             n += block.count(b"\n")
     return n
-
-
-class _Progress:
-    """Rows done, on standard error: a tqdm bar when tqdm is installed,
-    otherwise a counter that rewrites one line."""
-
-    def __init__(self, total: int | None, enabled: bool) -> None:
-        self._bar: Any = None
-        self._done = 0
-        self._enabled = enabled
-        self._total = total
-        if enabled:
-            try:
-                tqdm: Any = importlib.import_module("tqdm")
-            except ImportError:
-                pass
-            else:
-                self._bar = tqdm.tqdm(total=total, unit=" rows",
-                                      file=sys.stderr, leave=False)
-
-    def update(self, n: int) -> None:
-        self._done += n
-        if self._bar is not None:
-            self._bar.update(n)
-        elif self._enabled:
-            of = f" of ~{self._total}" if self._total else ""
-            sys.stderr.write(f"\r{self._done} rows{of}")
-            sys.stderr.flush()
-
-    def close(self) -> None:
-        if self._bar is not None:
-            self._bar.close()
-        elif self._enabled:
-            sys.stderr.write("\n")
-            sys.stderr.flush()
 
 
 class _Header(Mapping[str, Any]):
@@ -608,7 +573,7 @@ def _run_table(make_job: Any, source: Path, fout: Any, out_fmt: str,
         total = (max(_count_lines(source) - 1, 0)
                  if opts.progress
                  and _tables.table_format(source) != "parquet" else None)
-        bar = _Progress(total, opts.progress)
+        bar = Progress(total, opts.progress)
         try:
             return _write_all(job, source, src, header, fout, out_fmt, opts,
                               bar)
@@ -621,7 +586,7 @@ def _run_table(make_job: Any, source: Path, fout: Any, out_fmt: str,
 
 def _write_all(job: Job, source: Path, src: str, header: list[str],
                fout: Any, out_fmt: str, opts: RunOptions,
-               bar: _Progress) -> int:
+               bar: Progress) -> int:
     writer = _tables.TableWriter(fout, out_fmt, header, job.columns,
                                  job.units, opts.delimiter)
     notes = _Warnings()
