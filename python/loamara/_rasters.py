@@ -35,7 +35,6 @@ import itertools
 import operator
 import os
 import re
-import sys
 import threading
 import warnings
 from collections.abc import Callable, Mapping, Sequence
