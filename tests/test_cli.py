@@ -92,6 +92,21 @@ def test_run_appends_the_outputs_exactly(tmp_path):
         assert_same_bits(np.array([float(r[4 + k]) for r in rows]), w)
 
 
+def test_which_refuses_a_unit_of_the_wrong_kind():
+    res = cli("which", "--have", "sand,clay,om", "--units", "sand=furlong")
+    assert res.returncode == 1 and res.stdout == ""
+    assert "--units sand=furlong" in res.stderr and "percent" in res.stderr
+    help_text = " ".join(cli("run", "--help").stdout.split())
+    assert "percent: a laboratory table" in help_text
+
+
+def test_column_names_match_in_any_letter_case(tmp_path):
+    src = write_csv(tmp_path / "in.csv", ["Sand", "CLAY", "om"],
+                    [[0.4, 0.2, 2]])
+    res = cli("run", "saxton2006", src, "-o", tmp_path / "o.csv")
+    assert res.returncode == 0, res.stderr
+
+
 def test_chunks_and_map_give_the_single_pass_result(tmp_path):
     sand, clay, om = soils(103)
     rows = [[s, c, o] for s, c, o in zip(sand, clay, om)]
@@ -132,6 +147,8 @@ BAD_RUNS = [
      ["already has a column named 'ksat'", "--prefix"]),
     (["S", "clay", "om"], [[0.4, 0.2, 2]], ["--map", "S=snad"],
      ["no input 'snad'", "sand, clay, om"]),
+    (["sand_pct", "clay", "om"], [[0.4, 0.2, 2]], [],
+     ["did you mean 'sand_pct'? --map sand_pct=sand"]),
 ]
 
 
@@ -343,3 +360,52 @@ def test_readme_parquet_example_checks_the_outputs(tmp_path):
     assert out.read_bytes() == before
     assert sorted(p.name for p in tmp_path.iterdir()) == ["out.parquet",
                                                           "soils.parquet"]
+
+
+def test_parquet_columns_of_every_numeric_encoding(tmp_path):
+    pa = pytest.importorskip("pyarrow")
+    pq = pytest.importorskip("pyarrow.parquet")
+    import decimal
+    src, out = tmp_path / "in.parquet", tmp_path / "out.parquet"
+    pq.write_table(pa.table({
+        "sand": pa.array([decimal.Decimal("0.40"), decimal.Decimal("0.35")],
+                         pa.decimal128(5, 2)),
+        "clay": pa.array(["0.2", "0.1"]).dictionary_encode(),
+        "om": pa.array([2, 3], pa.int64())}), src)
+    res = cli("run", "saxton2006", src, "-o", out)
+    assert res.returncode == 0, res.stderr
+    got = pq.read_table(out)
+    want = _loamara.calc_ptf_saxton2006([0.40, 0.35], [0.2, 0.1], [2, 3])
+    assert_same_bits(got.column("ksat [mm/h]").to_numpy(), want[8])
+    # Integers without an exact double: read, with a warning.
+    pq.write_table(pa.table({"silt": pa.array([2**53 + 1, 40], pa.int64()),
+                             "clay": [20, 20], "bd": [1.4, 1.4]}), src)
+    res = cli("run", "jabro1992", src, "-o", out, "--check", "off")
+    assert res.returncode == 0, res.stderr
+    assert "1 whole number beyond 2**53" in res.stderr
+    assert "9007199254740993 as 9007199254740992.0" in res.stderr
+    # Other types are named.
+    pq.write_table(pa.table({"silt": pa.array([[1]]), "clay": [20],
+                             "bd": [1.4]}), src)
+    res = cli("run", "jabro1992", src, "-o", out)
+    assert res.returncode == 1 and "its type is list<" in \
+        res.stderr
+
+
+def test_zero_row_parquet_writes_a_valid_empty_table(tmp_path):
+    pa = pytest.importorskip("pyarrow")
+    pq = pytest.importorskip("pyarrow.parquet")
+    src, out = tmp_path / "in.parquet", tmp_path / "out.parquet"
+    pq.write_table(pa.table({"id": pa.array([], pa.int32()),
+                             "sand": pa.array([], pa.float64()),
+                             "clay": pa.array([], pa.float64()),
+                             "om": pa.array([], pa.float64())}), src)
+    res = cli("run", "saxton2006", src, "-o", out)
+    assert res.returncode == 0, res.stderr
+    got = pq.read_table(out)
+    assert got.num_rows == 0 and got.schema.field("id").type == pa.int32()
+    assert got.schema.field("ksat [mm/h]").metadata == {b"units": b"mm/h"}
+    write_csv(tmp_path / "in.csv", ["sand", "clay", "om"], [])
+    assert cli("run", "saxton2006", tmp_path / "in.csv", "-o", out
+               ).returncode == 0
+    assert pq.read_table(out).schema.names[:3] == ["sand", "clay", "om"]

@@ -208,3 +208,27 @@ def test_series_among_xarray_inputs_align_on_their_index():
                                           np.array([20.0, 10.0, 5.0]), F(1.4)))
     with pytest.raises(TypeError, match="name the Series' index"):
         loamara.estimate("jabro1992", silt, pd.Series([1.0, 2.0, 3.0]), 1.4)
+
+
+@needs_pandas
+def test_a_table_as_first_argument_with_units_for_all_its_columns():
+    pytest.importorskip("pint")
+    df = pd.DataFrame({"id": ["a", "b"], "Sand": [40.0, 30.0],
+                       "clay": [20.0, 10.0], "om": [2.0, 1.0],
+                       "bd": [1.4, 1.3]})
+    units = {"Sand": "%", "clay": "%", "bd": "g/cm^3"}  # bd: not saxton's
+    r = loamara.estimate("saxton2006", df, units=units)
+    want = _loamara.calc_ptf_saxton2006(df.Sand / 100, df.clay / 100, df.om)
+    assert_same_bits(r.ksat.to_numpy(), want[8])
+    with pytest.raises(TypeError, match="'nope', which is not an input"):
+        loamara.estimate("saxton2006", df, units={**units, "nope": "%"})
+
+
+def test_a_column_of_a_near_name_is_suggested():
+    data = {"sand": [0.4], "clay_pct": [0.2], "om": [2.0]}
+    with pytest.raises(TypeError, match=r"the data have 'clay_pct': "
+                       r"mapping=\{'clay': 'clay_pct'\}"):
+        loamara.estimate("saxton2006", data=data)
+    both = {"sand": [0.4], "Clay": [0.2], "CLAY": [0.3], "om": [2.0]}
+    with pytest.raises(TypeError, match="missing input 'clay'"):
+        loamara.estimate("saxton2006", data=both)  # ambiguous: no guess

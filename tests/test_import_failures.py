@@ -186,3 +186,12 @@ def test_exported_symbols(module, entry):
     exported = {line.split()[-1] for line in out.splitlines()
                 if line.split()[-2:-1] and line.split()[-2] in "TDBRVWiu"}
     assert exported == {entry}
+
+
+def test_the_public_api_is_listed():
+    import loamara
+    assert {"estimate", "applicable", "ensemble", "catalog", "curve",
+            "parallel_apply", "RangeWarning"} <= set(loamara.__all__)
+    ufuncs = [n for n in loamara.__all__ if n.startswith("calc_ptf_")]
+    assert len(ufuncs) == len(loamara.catalog())
+    assert all(hasattr(loamara, n) for n in loamara.__all__)

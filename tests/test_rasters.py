@@ -465,13 +465,18 @@ def test_zarr_store_is_replaced_whole(inputs, tmp_path):
     assert_same_bits(got["ksat"][0], r["ksat"].values)
 
 
-def test_progress_bar_on_stderr(inputs, tmp_path, capsys):
-    pytest.importorskip("tqdm")
+@pytest.mark.parametrize("tqdm", [True, False])
+def test_progress_bar_on_stderr(inputs, tmp_path, capsys, monkeypatch, tqdm):
+    if tqdm:
+        pytest.importorskip("tqdm")
+    else:  # the plain counter
+        monkeypatch.setitem(sys.modules, "tqdm", None)
     ds = open_inputs(inputs["geotiff"], chunks=CHUNK)
     r = loamara.estimate("saxton2006", data=ds, preset="soilgrids")
     write_outputs(output_dataset(ds, r), tmp_path / "out.nc", progress=True)
     captured = capsys.readouterr()
     assert "writing out.nc" in captured.err and captured.out == ""
+    assert " tasks" in captured.err
 
 
 def test_dask_cluster_by_address(inputs, layers, tmp_path):
@@ -537,6 +542,17 @@ def test_run_and_ensemble_from_the_command_line(inputs, layers, tmp_path):
     ens = read_back(tmp_path / "ens.nc")[0]
     assert_same_bits(ens["theta_33_saxton2006"][0], want["theta_33"].values)
     assert {"theta_33_mean", "theta_33_std", "theta_33_n"} <= set(ens)
+    # Compressed, with CF attributes.
+    with xr.open_dataset(tmp_path / "ens.nc") as ds:
+        assert ds.attrs["Conventions"] == "CF-1.8"
+        assert "Saxton" in ds.attrs["references"]
+        assert ds.attrs["history"].endswith("--preset soilgrids")
+        mean = ds["theta_33_mean"]
+        assert mean.encoding["zlib"] and mean.attrs["standard_name"] == (
+            "volume_fraction_of_condensed_water_in_soil_at_field_capacity")
+        assert "standard_name" not in ds["theta_33_std"].attrs
+        assert mean.attrs["units"] == "cm^3/cm^3" and "long_name" in \
+            mean.attrs
 
 
 def test_a_unit_mistake_stops_a_raster_run(inputs, tmp_path):
@@ -580,3 +596,48 @@ def test_clapp_and_hornberger_run_on_the_demo_layers(tmp_path):
         b = src.read(list(src.descriptions).index("b") + 1)
     assert set(np.unique(b[~np.isnan(b)])) <= {
         4.05, 4.38, 4.9, 5.3, 5.39, 7.12, 7.75, 8.52, 10.4, 11.4}
+
+
+def test_geotiff_scale_and_offset_are_applied_in_double(tmp_path):
+    stored = np.array([[213, NODATA], [100, 5]], dtype=np.int16)
+    path = tmp_path / "sand.tif"
+    with rasterio.open(path, "w", driver="GTiff", width=2, height=2,
+                       count=1, dtype="int16", nodata=NODATA, crs=EPSG,
+                       transform=TRANSFORM) as dst:
+        dst.write(stored, 1)
+        dst.scales = (0.1,)
+        dst.offsets = (1.5,)
+    got = open_inputs([path])["sand"].values
+    want = stored.astype(np.float64) * 0.1 + 1.5
+    want[0, 1] = np.nan
+    assert_same_bits(got, want)
+    assert got[0, 0] == 21.3 + 1.5
+
+
+def test_ctrl_c_during_a_zarr_write_leaves_nothing(tmp_path):
+    import signal
+    import time
+    n = 768
+    rng = np.random.default_rng(2)
+    src = tmp_path / "big.nc"
+    xr.Dataset({k: (("y", "x"), rng.uniform(lo, hi, (n, n)))
+                for k, lo, hi in (("sand", 0.1, 0.7), ("clay", 0.05, 0.3),
+                                  ("om", 0.5, 5))},
+               coords={"y": np.arange(n, 0, -1.0), "x": np.arange(n * 1.0)}
+               ).to_netcdf(src)
+    out = tmp_path / "out.zarr"
+    proc = subprocess.Popen(
+        [sys.executable, "-m", "loamara", "run", "saxton2006", str(src),
+         "-o", str(out), "--chunk-size", "64", "--scheduler", "sync"],
+        stderr=subprocess.PIPE, text=True,
+        preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL))
+    for _ in range(600):
+        if any(p.endswith(".part") for p in os.listdir(tmp_path)):
+            break
+        time.sleep(0.05)
+    proc.send_signal(signal.SIGINT)  # (as Zarr writes its first metadata)
+    _, err = proc.communicate(timeout=120)
+    assert proc.returncode == 130, err
+    assert "Traceback" not in err and err.strip().endswith("interrupted")
+    time.sleep(0.5)  # nothing written after the exit either
+    assert listing(tmp_path) == ["big.nc"]

@@ -186,3 +186,68 @@ def test_large_calls_convert_and_check_block_by_block(threads):
         loamara.estimate("saxton2006", sand=sand, clay=clay, om=2.0,
                          units={"sand": "%", "clay": "%"}, check="raise",
                          threads=threads)
+
+
+def test_a_unit_of_the_wrong_kind_names_the_input_and_the_unit_it_needs():
+    with pytest.raises(units.UnitError) as exc:
+        loamara.estimate("saxton2006", sand=40, clay=20, om=2,
+                         units={"sand": "m"})
+    text = str(exc.value)
+    assert "input 'sand'" in text and "'m'" in text
+    assert "mass fraction (0-1)" in text and "1 (dimensionless)" in text
+
+
+@pytest.mark.parametrize("dtype", [np.float32, np.float16])
+def test_short_floats_with_a_unit_are_converted_in_double(dtype):
+    sand = np.array([40.1, 33.3, 10.1], dtype=dtype)
+    clay = np.array([20.3, 12.7, 45.0], dtype=dtype)
+    got = loamara.estimate("saxton2006", sand=sand, clay=clay, om=2.5,
+                           units={"sand": "%", "clay": "%"})
+    want = SAXTON(sand.astype(np.float64) / 100, clay.astype(np.float64)
+                  / 100, 2.5)
+    for g, w in zip(got.values(), want):
+        assert_same_bits(g, w)
+
+
+def test_an_impossible_derived_silt_is_reported_as_derived():
+    with pytest.warns(loamara.RangeWarning) as rec:
+        loamara.estimate("cosby1984_univariate", sand=[60.0, 30.0],
+                         clay=[50.0, 20.0])
+    text = str(rec[0].message)
+    assert "the derived silt = 100 % - sand - clay" in text
+    assert "from -10 to 50" in text and "sand has" not in text
+
+
+def test_soilgrids_nodata_is_missing_and_noted():
+    sand = np.array([400, -32768, 300], dtype=np.int16)
+    clay = np.array([200, 150, -32768], dtype=np.int16)
+    soc = np.array([100, 50, 80], dtype=np.int16)
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
+        r = loamara.estimate("saxton2006", sand=sand, clay=clay, soc=soc,
+                             preset="soilgrids")
+    assert np.isfinite(r.theta_33[0]) and np.isnan(r.theta_33[1:]).all()
+    assert any("sand: the soilgrids nodata value -32768 is taken as "
+               "missing (NaN): 1 value" == n for n in r.notes)
+    # Without the preset, the value is data (and implausible).
+    with pytest.warns(loamara.RangeWarning), np.errstate(all="ignore"):
+        loamara.estimate("saxton2006", sand=sand / 1000, clay=clay / 1000,
+                         om=2.0)
+
+
+def test_warnings_of_blocks_once_per_call_names_kept():
+    from loamara._dedup import Seen, problem_key
+    da = pytest.importorskip("dask.array")
+    assert problem_key("clay_0-5cm_mean is from 1.5 to -2e3 (3 of 10), "
+                       "[0, 100]") == \
+        "clay_0-5cm_mean is from # to # (# of #), [#, #]"
+    seen = Seen()
+    assert seen.first("clay_0-5cm_mean is -1")
+    assert seen.first("clay_5-15cm_mean is -1")
+    assert not seen.first("clay_0-5cm_mean is -7")
+    sand = da.from_array(np.array([40.0, 50.0, 60.0]), chunks=1)
+    for _ in range(2):  # a second call reports its problems again
+        with pytest.warns(loamara.RangeWarning) as rec:
+            loamara.estimate("saxton2006", sand=sand, clay=0.2, om=2.0
+                             ).theta_33.compute(scheduler="sync")
+        assert len(rec) == 1 and "sand is " in str(rec[0].message)

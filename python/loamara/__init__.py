@@ -26,7 +26,7 @@ Rawls et al. and Rosetta) and are reachable here under the same names
 * :func:`parallel_apply`: any ufunc over large arrays, in chunks on all
   cores, bit for bit equal to one call;
 * the ``loamara`` command line (``list``, ``describe``, ``which``, ``run``,
-  ``ensemble``, ``evaluate``, ``demo``).
+  ``ensemble``, ``evaluate``, ``fit``, ``demo``, ``plot``).
 """
 from ._catalog import PTF as PTF
 from ._catalog import Quantity as Quantity
@@ -58,3 +58,15 @@ from ._fit import fit_many as fit_many
 from ._fit import group_samples as group_samples
 
 __version__ = "0.1.0"  # the one version source: pyproject.toml reads it
+
+# The public API: the names above, the ufuncs of the compiled modules, and
+# the submodules meant for users (presets, texture; units and plot are
+# imported on use: ``from loamara import units``).
+__all__ = sorted(
+    ["PTF", "Quantity", "UnknownPTFError", "catalog", "lookup", "presets",
+     "RangeError", "RangeWarning", "DomainError", "DomainWarning", "Result",
+     "estimate", "texture", "curve", "applicable", "Ensemble", "ensemble",
+     "Evaluation", "evaluate", "FitError", "FitResult", "fit", "fit_many",
+     "group_samples", "parallel_apply"]
+    + [n for n in dir() if n.startswith(("calc_ptf_", "calc_swrc_",
+                                         "calc_hcc_", "calc_texture_"))])

@@ -72,9 +72,10 @@ class Binding:
     ptf: PTF
     inputs: list[Bound]
     unused: list[str] = field(default_factory=list)
+    missing: list[str] = field(default_factory=list)  # nodata notes
 
     def notes(self) -> list[str]:
-        return [b.note for b in self.inputs if b.note]
+        return [b.note for b in self.inputs if b.note] + self.missing
 
 
 def expected_inputs(ptf: PTF) -> str:
@@ -181,6 +182,15 @@ def bind(ptf: PTF, args: Sequence[Any], kwargs: Mapping[str, Any], *,
                     found.append((key, v))
                     pool.used.add(key)
                     break
+        if not found and data is not None:
+            # A column named like the input in other letter case ("Sand"),
+            # when only one is.
+            wanted = {k.lower() for k in (q.name, *q.aliases)}
+            hits = [k for k in map(str, _data_keys(data))
+                    if k.lower() in wanted and k not in pool.used]
+            if len(hits) == 1:
+                found.append((hits[0], pool.get(hits[0])[1]))
+                pool.used.add(hits[0])
         if not found and preset is not None:
             hits = [k for k in pool.keys()
                     if (m := preset.match(k)) is not None
@@ -228,13 +238,37 @@ def bind(ptf: PTF, args: Sequence[Any], kwargs: Mapping[str, Any], *,
     if missing and not any("given more than once" in p or "--map" in p
                            or "all carry it" in p for p in problems):
         problems.append("missing input" + "s" * (len(missing) > 1) + " "
-                        + ", ".join(repr(n) for n in missing))
+                        + ", ".join(repr(n) for n in missing)
+                        + near_columns(missing, data, pool.used))
     if problems:
         raise BindError(f"{ptf.name}: " + "; ".join(problems) + ".\n"
                         + expected_inputs(ptf), missing)
     result = Binding(ptf, [b for b in bound if b is not None])
-    _assign_units(result, units or {}, preset, strict_units)
+    _assign_units(result, units or {}, preset, strict_units, data)
     return result
+
+
+def near_column(name: str, columns: Sequence[str]) -> str | None:
+    """The column whose name is closest to input ``name`` (case aside),
+    if any is close."""
+    low = {c.lower(): c for c in reversed(list(columns))}
+    near = difflib.get_close_matches(name.lower(), list(low), n=1,
+                                     cutoff=0.6)
+    return low[near[0]] if near else None
+
+
+def near_columns(missing: Sequence[str], data: Any, used: set[str]) -> str:
+    """`` (the data have 'Clay_pct': mapping={'clay': 'Clay_pct'}?)`` for
+    the missing inputs with a column of a close name."""
+    if data is None:
+        return ""
+    free = [str(k) for k in _data_keys(data) if str(k) not in used]
+    pairs = [(m, c) for m in missing if (c := near_column(m, free))]
+    if not pairs:
+        return ""
+    return (" (the data have " + ", ".join(repr(c) for _, c in pairs)
+            + ": mapping={" + ", ".join(f"{m!r}: {c!r}" for m, c in pairs)
+            + "}?)")
 
 
 def _derive(q: Quantity, pool: _Pool, preset: Preset | None,
@@ -392,7 +426,8 @@ def _complement(q: Quantity) -> Callable[[Any, Any], Any]:
 
 
 def _assign_units(binding: Binding, units: Mapping[str, str],
-                  preset: Preset | None, strict: bool = True) -> None:
+                  preset: Preset | None, strict: bool = True,
+                  data: Any = None) -> None:
     """The unit of every source: from ``units`` (by the caller's name or the
     input's name), the value itself (pint, xarray attrs), the preset, or
     else the unit of the publication (None)."""
@@ -420,10 +455,57 @@ def _assign_units(binding: Binding, units: Mapping[str, str],
                 s.unit = own
             elif preset is not None and (m := preset.match(s.label)):
                 s.unit = m[1].unit or None
-    unknown = [k for k in units if k not in labels]
+            if (preset is not None and preset.nodata is not None
+                    and preset.match(s.label) and s.value is not None):
+                s.value, note = _nodata_as_missing(s.value, s.label, preset)
+                if note and note not in binding.missing:
+                    binding.missing.append(note)
+    # Units of the other columns of a table are not this function's
+    # business: one mapping serves the whole table.
+    columns = set(map(str, _data_keys(data))) if data is not None else set()
+    unknown = [k for k in units if k not in labels and k not in columns]
     if unknown and strict:
         names = sorted(labels)
         raise TypeError("units given for " + ", ".join(map(repr, unknown))
                         + f", which {'is' if len(unknown) == 1 else 'are'} "
                         f"not an input of {binding.ptf.name}; its inputs "
                         "here are: " + ", ".join(names))
+
+
+def _nodata_as_missing(value: Any, label: str, preset: Preset
+                       ) -> tuple[Any, str]:
+    """``value`` with the preset's nodata value as NaN (of the same kind of
+    container), and a note saying so; no note when no value is nodata.
+    Lazy data are not counted (that would compute them)."""
+    nodata = preset.nodata
+    what = (f"{label}: the {preset.name} nodata value {nodata:g} is taken "
+            "as missing (NaN)")
+    if hasattr(value, "where") and hasattr(value, "dims"):  # xarray
+        data = getattr(value, "data", None)
+        if type(data).__module__.startswith("dask"):
+            return value.where(value != nodata), what
+        hit = int((value == nodata).sum())
+        return (value.where(value != nodata), f"{what}: {hit} value"
+                f"{'s' * (hit != 1)}") if hit else (value, "")
+    if hasattr(value, "mask") and hasattr(value, "index"):  # pandas
+        hit = int((value == nodata).sum())
+        return (value.mask(value == nodata), f"{what}: {hit} value"
+                f"{'s' * (hit != 1)}") if hit else (value, "")
+    if type(value).__module__.startswith("dask"):
+        da: Any = __import__("dask.array").array
+        return da.where(value == nodata, np.nan, value), what
+    try:
+        arr = np.asanyarray(value)
+    except (TypeError, ValueError):
+        return value, ""  # refused later, with its own message
+    if arr.dtype.kind not in "iuf":
+        return value, ""
+    hit_mask = arr == nodata
+    hit = int(np.count_nonzero(hit_mask))
+    if not hit:
+        return value, ""
+    if np.ma.isMaskedArray(arr):
+        out: Any = np.ma.where(hit_mask, np.nan, arr)  # type: ignore[no-untyped-call]
+    else:
+        out = np.where(hit_mask, np.nan, arr)
+    return out, f"{what}: {hit} value{'s' * (hit != 1)}"

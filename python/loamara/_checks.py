@@ -29,6 +29,7 @@ from typing import Any
 import numpy as np
 
 from ._catalog import PTF, Quantity, format_range
+from ._dedup import Seen
 
 CHECK_MODES = ("warn", "raise", "off")
 
@@ -117,6 +118,7 @@ class Checked:
     given_unit: str | None  # the unit of the caller's values (None: the
     #                         unit of the publication)
     to_given: Any = None    # converts a value back to the caller's unit
+    derived: str = ""       # for a derived input: how (100 % - sand - clay)
 
 
 @dataclass
@@ -217,7 +219,7 @@ class Plan:
         return t
 
     def report(self, tally: Tally, mode: str, stacklevel: int = 3,
-               seen: set[str] | None = None) -> None:
+               seen: Seen | None = None) -> None:
         """Warns or raises once with every problem the tally shows.  With
         ``seen`` (the blocks of lazy data), a warning whose problems were
         already reported for another block is not repeated."""
@@ -245,10 +247,8 @@ class Plan:
         if mode == "raise":
             raise (DomainError if domain else RangeError)(text)
         if seen is not None:
-            key = re.sub(r"[-+.\de]+", "#", text)
-            if key in seen:
+            if not seen.first(text):
                 return
-            seen.add(key)
             text += ("\n(in one block of the data; other blocks with such "
                      "values are not reported again)")
         text += ("\n(the values are returned as computed; check='off' "
@@ -267,14 +267,19 @@ class Plan:
             else (t.lo[i], t.hi[i])
         n, n_out = t.size[i], t.outside[i]
         if n_out:
+            label, how = c.label, f" ({_unit_words(c)})"
+            if c.derived:
+                label, how = f"the derived {q.name} = {c.derived}", ""
             if n == 1:
-                what = (f"{c.label} is {_fmt(raw[0])} ({_unit_words(c)}), "
+                what = (f"{label} is {_fmt(raw[0])}{how}, "
                         f"outside what {q.name} can be, {_range_text(q)}")
             else:
                 some = "all" if n_out == n else f"{n_out} of"
-                what = (f"{c.label} has values from {_fmt(raw[0])} to "
-                        f"{_fmt(raw[1])} ({_unit_words(c)}), {some} {n} "
+                what = (f"{label} has values from {_fmt(raw[0])} to "
+                        f"{_fmt(raw[1])}{how}, {some} {n} "
                         f"outside what {q.name} can be, {_range_text(q)}")
+            if c.derived:
+                return what + ": check the values it is derived from"
             # Another unit is the likely cause only when most values are
             # outside; a few are more likely wrong values.
             fix = _suggest(c, raw) if 2 * n_out > n else None
@@ -462,7 +467,7 @@ def report_group(ptf: PTF, group: str | None, mode: str,
 
 def run_checks(ptf: PTF, values: Sequence[Any], mode: str,
                items: Sequence[Checked] | None = None,
-               stacklevel: int = 3, seen: set[str] | None = None) -> None:
+               stacklevel: int = 3, seen: Seen | None = None) -> None:
     """Checks one call's inputs (whole arrays, in the unit of the
     publication); warns or raises once with every problem."""
     if mode == "off":
@@ -476,7 +481,7 @@ def run_checks(ptf: PTF, values: Sequence[Any], mode: str,
 
 
 def check_outputs(ptf: PTF, outputs: Sequence[Any], mode: str,
-                  stacklevel: int = 3, seen: set[str] | None = None
+                  stacklevel: int = 3, seen: Seen | None = None
                   ) -> dict[str, int] | None:
     """Checks one call's outputs (in the unit of the publication) against
     what their kinds can be; warns or raises once with every problem and

@@ -276,7 +276,7 @@ def write_plots(directory: Path) -> None:
     SciPy) into ``directory`` (created if missing, its parent must
     exist), all or none."""
     from ._plotcli import _plot_module, save_figures
-    from ._run import RunError
+    from ._errors import RunError
 
     _plot_module()  # matplotlib first: RunError before anything is made
     if directory.exists() and not directory.is_dir():

@@ -35,6 +35,7 @@ import numpy as np
 from . import _checks
 from ._bind import Binding, Bound, Source, bind, expected_inputs
 from ._catalog import PTF, Quantity, lookup
+from ._dedup import Seen
 from .presets import Preset
 from .presets import get as get_preset
 
@@ -316,27 +317,25 @@ def _pandas_operand(value: Any, q: Quantity, ptf: PTF, pd: Any) -> Any:
 
 
 def apply_block(name: str, check: str, words: tuple[Any, ...] | None,
-                *arrays: Any) -> Any:
+                *arrays: Any, seen: Seen | None = None) -> Any:
     """Converts one block of inputs, checks it and applies the ufunc
     ``name`` to it.  Module level (and so picklable by reference) for the
     workers of a dask cluster; ``words`` (see :func:`_words`) lets the
-    checks name the caller's variables and units."""
+    checks name the caller's variables and units; ``seen``, the problems
+    already reported for other blocks of the same call."""
     ptf = lookup(name)
     ops = [operand(a, q, ptf) for a, q in zip(arrays, ptf.inputs)]
     if check != "off":
         items = None
         if words is not None:
-            items = [_checks.Checked(q, label, unit, _back(div, mul))
-                     for q, (label, unit, div, mul) in zip(ptf.inputs, words)]
-        _checks.run_checks(ptf, ops, check, items, seen=_BLOCKS_SEEN)
+            items = [_checks.Checked(q, label, unit, _back(div, mul), how)
+                     for q, (label, unit, div, mul, how)
+                     in zip(ptf.inputs, words)]
+        _checks.run_checks(ptf, ops, check, items, seen=seen)
     out = ptf.ufunc(*ops)
     if check != "off":
-        _checks.check_outputs(ptf, _as_tuple(out), check, seen=_BLOCKS_SEEN)
+        _checks.check_outputs(ptf, _as_tuple(out), check, seen=seen)
     return out
-
-
-# The problems already reported for blocks of lazy data, in this process.
-_BLOCKS_SEEN: set[str] = set()
 
 
 def _back(divide: float, multiply: float) -> Any:
@@ -358,7 +357,7 @@ def _words(items: list[_checks.Checked] | None,
         conv = convs[i] if convs is not None else None
         out.append((c.label, c.given_unit,
                     conv.divide if conv is not None else 1.0,
-                    conv.multiply if conv is not None else 1.0))
+                    conv.multiply if conv is not None else 1.0, c.derived))
     return tuple(out)
 
 
@@ -440,7 +439,7 @@ def _run_xarray(ptf: PTF, values: list[Any], check: str,
                            check, items, stacklevel=5)
     return _as_tuple(xr.apply_ufunc(
         functools.partial(apply_block, ptf.name, check if lazy else "off",
-                          words),
+                          words, seen=Seen()),
         *values, dask="parallelized",
         output_core_dims=[[] for _ in ptf.outputs],
         output_dtypes=[np.float64] * ptf.nout, keep_attrs="drop"))
@@ -459,7 +458,8 @@ def _run_dask(ptf: PTF, values: list[Any], check: str,
         v if isinstance(v, da.Array) else da.asarray(np.asarray(v))
         for v in values])
     return _as_tuple(da.apply_gufunc(
-        functools.partial(apply_block, ptf.name, check, words), signature,
+        functools.partial(apply_block, ptf.name, check, words, seen=Seen()),
+        signature,
         *arrays,
         output_dtypes=dtypes, vectorize=False))
 
@@ -543,7 +543,8 @@ def _items(ptf: PTF, bound: list[Bound] | None,
             back = (lambda x, c=conv: x * c.divide) if conv.divide != 1.0 \
                 else (lambda x, c=conv: x / c.multiply)
         items.append(_checks.Checked(
-            q, b.label, b.source.unit if b.derive is None else None, back))
+            q, b.label, b.source.unit if b.derive is None else None, back,
+            _derivation(b)))
     return items
 
 
@@ -584,6 +585,14 @@ def _check_class_texture(ptf: PTF, binding: Binding, check: str) -> None:
             items.append(_checks.Checked(q, s.label, s.unit, back))
             values.append(value)
         _checks.run_checks(ptf, values, check, items, stacklevel=4)
+
+
+def _derivation(b: Bound) -> str:
+    """How a derived input is computed, for messages: ``100 % - sand -
+    clay`` (the right-hand side of its note, without the comment)."""
+    if b.derive is None or " = " not in b.note:
+        return ""
+    return b.note.split(" = ", 1)[1].split(" (")[0]
 
 
 def _run_numpy(ptf: PTF, binding: Binding, check: str,
@@ -674,7 +683,7 @@ def _input_conversion(b: Bound, ptf: PTF) -> Any:
     if s.unit is None:
         return None
     if q.established:
-        c = u.conversion(s.unit, q.unit)
+        c = _unit_conversion(s, q, ptf, q.unit)
         return None if c.identity else c
     if q.unit != "caller's choice":
         raise u.UnitError(
@@ -682,6 +691,22 @@ def _input_conversion(b: Bound, ptf: PTF) -> Any:
             f"{s.unit} cannot be converted to it; pass the values as the "
             "publication uses them, without a unit")
     return None
+
+
+def _unit_conversion(s: Source, q: Quantity, ptf: PTF, unit: str) -> Any:
+    """The conversion of one source's values to ``unit``; a UnitError
+    naming the input, the unit given and the unit it needs otherwise."""
+    from . import units as u
+
+    assert s.unit is not None
+    try:
+        return u.conversion(s.unit, unit)
+    except u.UnitError as exc:
+        needed = q.unit_label if unit == q.unit else unit
+        raise u.UnitError(
+            f"{_label(q, ptf)}: {s.label} is given in {s.unit!r}, which "
+            f"does not convert to the unit it needs, {needed} ({exc})"
+        ) from None
 
 
 def _convert_input(b: Bound, ptf: PTF) -> Any:
@@ -694,7 +719,7 @@ def _convert_input(b: Bound, ptf: PTF) -> Any:
     for s in b.sources:
         value = s.value
         if s.unit is not None and q.established:
-            value = u.conversion(s.unit, work).apply(value)
+            value = _unit_conversion(s, q, ptf, work).apply(value)
         elif s.unit is not None and not q.established and \
                 q.unit != "caller's choice":
             raise u.UnitError(
@@ -849,6 +874,15 @@ def _outputs_ok(prep: _Prepared, outs: tuple[Any, ...]) -> bool:
 _ROSETTA = ("rosetta1", "rosetta2", "rosetta3")
 
 
+def _is_table(value: Any) -> bool:
+    """A pandas DataFrame or an xarray Dataset: a table of named columns
+    (variables), never one input's values."""
+    pd = sys.modules.get("pandas")
+    xr = sys.modules.get("xarray")
+    return ((pd is not None and isinstance(value, pd.DataFrame))
+            or (xr is not None and isinstance(value, xr.Dataset)))
+
+
 def estimate(ptf: str | np.ufunc | PTF, /, *args: Any,
              units: Mapping[str, str] | None = None,
              out_units: Mapping[str, str] | None = None,
@@ -937,6 +971,8 @@ def estimate(ptf: str | np.ufunc | PTF, /, *args: Any,
             out, outside = _run_numpy(prep.ptf, binding, check, threads)
             return Result(prep, out, notes=prep.notes, outside=outside)
     _checks.validate_mode(check)
+    if data is None and len(args) == 1 and _is_table(args[0]):
+        data, args = args[0], ()  # estimate(name, df): the table is data=
     entry = prep.ptf
     preset_obj = get_preset(preset) if preset is not None else None
     binding = bind(entry, args, inputs, data=data, mapping=mapping,

@@ -29,8 +29,10 @@ from typing import Any
 import numpy as np
 
 from . import _tables
-from ._run import (RunError, _Progress, check_paths, create_part_file,
-                   progress_wanted)
+from ._errors import RunError
+from ._output import create_part_file, install, remove
+from ._progress import Progress
+from ._run import check_paths, progress_wanted
 
 __all__ = ["add_parser", "run"]
 
@@ -148,7 +150,7 @@ def run(args: argparse.Namespace) -> int:
     except (_tables.TableError, ImportError, ValueError) as exc:
         raise RunError(str(exc)) from None
     groups = fitmod.group_samples(ids, h, theta, k)
-    bar = _Progress(len(groups), progress_wanted())
+    bar = Progress(len(groups), progress_wanted(), unit="samples")
     try:
         results = fitmod.fit_many(groups, workers=args.threads,
                                   progress=bar.update, **options)
@@ -218,9 +220,9 @@ def _write(results: list[Any], target: Path, fmt: str,
             writer.write(_tables.Chunk(text, 0, target, args.delimiter),
                          outputs)
             writer.close()
-        _tables.replace_atomically(part, target)
+        install(part, target)
     except BaseException:
-        part.unlink(missing_ok=True)
+        remove(part)
         raise
 
 

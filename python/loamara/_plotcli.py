@@ -24,8 +24,9 @@ from typing import TYPE_CHECKING, Any
 
 import numpy as np
 
-from ._run import (RunError, _Warnings, check_paths, cli_text,
-                   create_part_file)
+from ._errors import RunError
+from ._output import create_part_file, install, remove
+from ._run import _Warnings, check_paths, cli_text
 
 if TYPE_CHECKING:
     from matplotlib.figure import Figure
@@ -65,10 +66,10 @@ def save_figures(figures: Sequence[tuple[Figure, Path]]) -> None:
                 fig.savefig(f, format=fmt, dpi=PNG_DPI,
                             metadata=_metadata(fmt))
         for part, target in parts:
-            os.replace(part, target)
+            install(part, target)
     except BaseException:
         for part, _ in parts:
-            part.unlink(missing_ok=True)
+            remove(part)
         raise
 
 

@@ -19,10 +19,8 @@ an existing file of that name stays as it was.
 from __future__ import annotations
 
 import contextlib
-import importlib
 import os
 import re
-import secrets
 import shutil
 import stat
 import sys
@@ -36,18 +34,18 @@ from typing import Any
 import numpy as np
 
 from . import _tables
-from ._bind import BindError, Binding, bind
+from ._errors import RunError
+from ._formats import format_of, suffix_text
+from ._output import create_part_file, install, remove
+from ._progress import Progress
+from ._bind import BindError, Binding, bind, near_column
 from ._catalog import PTF
 from ._checks import RangeError, RangeWarning
+from ._dedup import Seen
 from ._estimate import _output_conversions, estimate
 from .presets import get as get_preset
 
 DEFAULT_CHUNK_ROWS = 200_000
-
-
-class RunError(Exception):
-    """A problem with the input data or the command line of ``run``; the
-    message names the file, line, column and input concerned."""
 
 
 @dataclass
@@ -90,7 +88,8 @@ def _is_regular_file(path: Path) -> bool:
 def check_paths(sources: Sequence[Path], target: Path) -> None:
     """Refuses, before anything is read, an output that cannot be written
     or that would replace an input."""
-    if target.is_dir() and target.suffix.lower() != ".zarr":
+    fmt = format_of(target)
+    if target.is_dir() and not (fmt is not None and fmt.directory):
         raise RunError(f"cannot write {target}: it is a directory; give a "
                        "file name with -o")
     directory = target.resolve().parent
@@ -114,64 +113,6 @@ def _count_lines(path: Path) -> int:
         for block in iter(lambda: f.read(1 << 20), b""):
             n += block.count(b"\n")
     return n
-
-
-class _Progress:
-    """Rows done, on standard error: a tqdm bar when tqdm is installed,
-    otherwise a counter that rewrites one line."""
-
-    def __init__(self, total: int | None, enabled: bool) -> None:
-        self._bar: Any = None
-        self._done = 0
-        self._enabled = enabled
-        self._total = total
-        if enabled:
-            try:
-                tqdm: Any = importlib.import_module("tqdm")
-            except ImportError:
-                pass
-            else:
-                self._bar = tqdm.tqdm(total=total, unit=" rows",
-                                      file=sys.stderr, leave=False)
-
-    def update(self, n: int) -> None:
-        self._done += n
-        if self._bar is not None:
-            self._bar.update(n)
-        elif self._enabled:
-            of = f" of ~{self._total}" if self._total else ""
-            sys.stderr.write(f"\r{self._done} rows{of}")
-            sys.stderr.flush()
-
-    def close(self) -> None:
-        if self._bar is not None:
-            self._bar.close()
-        elif self._enabled:
-            sys.stderr.write("\n")
-            sys.stderr.flush()
-
-
-def part_path(target: Path) -> Path:
-    """A hidden name beside ``target`` for its output in progress (renamed
-    over ``target`` when complete, removed on failure)."""
-    parent = target.resolve().parent
-    return parent / f".{target.name}.{secrets.token_hex(4)}.part"
-
-
-def create_part_file(target: Path, directory: bool = False
-                     ) -> tuple[int | None, Path]:
-    """A new, empty file (or directory) beside ``target`` for the output in
-    progress, created with the permissions an ordinary new file gets."""
-    while True:
-        part = part_path(target)
-        try:
-            if directory:
-                part.mkdir()
-                return None, part
-            fd = os.open(part, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o666)
-        except FileExistsError:
-            continue
-        return fd, part
 
 
 class _Header(Mapping[str, Any]):
@@ -209,8 +150,12 @@ def bind_columns(ptf: PTF, header: Sequence[str], opts: RunOptions,
             col = opts.mapping.get(name, name)
             how = (f"column {col!r} given by --map" if name in opts.mapping
                    else f"column {col!r}")
+            near = near_column(q.name, header) if name not in \
+                opts.mapping else None
             lines.append(f"{how} for input {q.name} [{q.unit_label}]: "
-                         f"{q.meaning}")
+                         f"{q.meaning}" + (f" (did you mean {near!r}? "
+                                           f"--map {near}={q.name})"
+                                           if near else ""))
         raise RunError(
             f"{source}: missing " + ("column" if len(lines) == 1
                                      else "columns") + ":\n  "
@@ -266,18 +211,15 @@ class _Warnings:
     """The plausibility warnings of all chunks, reported once each."""
 
     def __init__(self) -> None:
-        self.seen: dict[str, int] = {}
+        self.seen = Seen()
 
     def add(self, records: Sequence[warnings.WarningMessage]) -> None:
         for w in records:
-            if issubclass(w.category, RangeWarning):
+            if issubclass(w.category, (RangeWarning, _tables.TableWarning)):
                 first = str(w.message).split("\n(")[0]
-                key = re.sub(r"\d+(\.\d+)?(e[-+]?\d+)?", "#", first)
-                if key not in self.seen:
-                    self.seen[key] = 0
+                if self.seen.first(first):
                     print("loamara: warning: " + cli_text(str(w.message)),
                           file=sys.stderr)
-                self.seen[key] += 1
             elif not issubclass(w.category, (DeprecationWarning,
                                              PendingDeprecationWarning,
                                              ImportWarning,
@@ -461,7 +403,13 @@ def run_raster(ptf: PTF, sources: Sequence[Path], target: Path,
         raise RunError(cli_text(str(exc))) from None
     names = ptf.output_names
     outputs = {f"{opts.prefix}{names[j]}": r[names[j]] for j in chosen}
-    _write_raster(ds, outputs, target, opts)
+    for j, arr in zip(chosen, outputs.values()):
+        q = ptf.outputs[j]
+        if q.kind in CF_STANDARD_NAMES and not q.log10:
+            arr.attrs["standard_name"] = CF_STANDARD_NAMES[q.kind]
+    _write_raster(ds, outputs, target, opts,
+                  _cf_globals(f"{ptf.name} ({ptf.publication})",
+                              [ptf.citation]))
     return (f"{len(outputs)} output{'s' * (len(outputs) != 1)} on a "
             + " x ".join(str(n) for n in next(iter(outputs.values())).shape)
             + " grid")
@@ -483,22 +431,82 @@ def run_raster_ensemble(kind: str, sources: Sequence[Path], target: Path,
                      **opts.ensemble)
     except (TypeError, ValueError) as exc:
         raise RunError(cli_text(str(exc))) from None
-    outputs = {f"{opts.prefix}{kind}_{m}": e.members.sel(ptf=m, drop=True)
-               for m in e.names}
-    for st, v in e.stats.items():
-        outputs[f"{opts.prefix}{kind}_{st}"] = v
-    _write_raster(ds, outputs, target, opts)
+    from ._catalog import kinds, lookup
+    from ._ensemble import UNITLESS
+
+    k = kinds()[kind]
+    outputs = {}
+    for m in e.names:
+        arr = e.members.sel(ptf=m, drop=True)
+        arr.attrs["long_name"] = f"{k.label}, {m}"
+        outputs[f"{opts.prefix}{kind}_{m}"] = arr
+    located = []
+    for st, arr in e.stats.items():
+        arr.attrs["long_name"] = f"{st} of {k.label} across the functions"
+        if st not in UNITLESS:
+            arr.attrs.setdefault("units", k.unit)
+            if st not in ("std", "iqr"):  # a value of the kind itself
+                located.append(f"{opts.prefix}{kind}_{st}")
+        outputs[f"{opts.prefix}{kind}_{st}"] = arr
+    standard = CF_STANDARD_NAMES.get(kind)
+    for name, arr in outputs.items():
+        if standard and (name in located or name not in
+                         {f"{opts.prefix}{kind}_{st}" for st in e.stats}):
+            arr.attrs["standard_name"] = standard
+    used = []
+    for m in e.names:
+        try:
+            used.append(lookup(m).citation)
+        except Exception:  # a member named otherwise: no reference
+            continue
+    _write_raster(ds, outputs, target, opts,
+                  _cf_globals(f"ensemble of {kind}: " + ", ".join(e.names),
+                              used))
     return f"{len(e.names)} functions and {len(e.stats)} statistics"
 
 
+# CF standard names of the kinds that have one (CF standard name table),
+# for outputs in a plain (not logarithmic) unit.
+CF_STANDARD_NAMES = {
+    "ksat": "soil_hydraulic_conductivity_at_saturation",
+    "theta_fc": "volume_fraction_of_condensed_water_in_soil_at_field_capacity",
+    "theta_33": "volume_fraction_of_condensed_water_in_soil_at_field_capacity",
+    "theta_1500":
+        "volume_fraction_of_condensed_water_in_soil_at_wilting_point",
+}
+
+
+def _cf_globals(what: str, citations: Sequence[Any]) -> dict[str, str]:
+    """The global attributes of a raster output (CF conventions): what
+    made it, when and with which command, and the publications."""
+    import datetime
+    import shlex
+
+    from . import __version__
+
+    refs = []
+    for c in citations:
+        text = c.citation + (f" doi:{c.doi}" if c.doi else "")
+        if text not in refs:
+            refs.append(text)
+    now = datetime.datetime.now(datetime.timezone.utc)
+    return {"Conventions": "CF-1.8",
+            "source": f"loamara {__version__}: {what}",
+            "history": f"{now:%Y-%m-%dT%H:%M:%SZ} loamara "
+                       + shlex.join(sys.argv[1:]),
+            "references": "\n".join(refs)}
+
+
 def _write_raster(ds: Any, outputs: dict[str, Any], target: Path,
-                  opts: RunOptions) -> None:
+                  opts: RunOptions, attrs: Mapping[str, str] | None = None
+                  ) -> None:
     from . import _rasters
 
     try:
         with _raster_warnings():
-            _rasters.write_outputs(_rasters.output_dataset(ds, outputs),
-                                   target, progress=opts.progress,
+            out = _rasters.output_dataset(ds, outputs)
+            out.attrs.update(attrs or {})
+            _rasters.write_outputs(out, target, progress=opts.progress,
                                    scheduler=opts.scheduler)
     except RunError as exc:
         raise RunError(cli_text(str(exc))) from None
@@ -508,13 +516,13 @@ def _check_raster_paths(sources: Sequence[Path], target: Path) -> None:
     from . import _rasters
 
     if not _rasters.is_raster(target):
-        raise RunError(f"cannot write a raster to {target}: use .nc, .zarr "
-                       "or .tif")
+        raise RunError(f"cannot write a raster to {target}: use "
+                       + suffix_text("raster"))
     tables = [s for s in sources if not _rasters.is_raster(s)]
     if tables:
         raise RunError("rasters and tables cannot be mixed: "
                        + ", ".join(map(str, tables))
-                       + " is not a raster (.nc, .zarr, .tif)")
+                       + f" is not a raster ({suffix_text('raster', ',')})")
 
 
 class Rows(int):
@@ -554,9 +562,9 @@ def run_job(make_job: Any, source: Path, target: Path,
     check_paths([source], target)
     out_fmt = _tables.table_format(target)
     if out_fmt is None:
-        raise RunError(f"cannot write a table to {target}: use .csv or "
-                       ".parquet (a raster input writes .nc, .zarr or "
-                       ".tif)")
+        raise RunError(f"cannot write a table to {target}: use "
+                       f"{suffix_text('table')} (a raster input writes "
+                       f"{suffix_text('raster')})")
     fd, part = create_part_file(target)
     assert fd is not None
     try:
@@ -571,9 +579,9 @@ def run_job(make_job: Any, source: Path, target: Path,
                 with _spooled(source) as copy:
                     rows = _run_table(make_job, copy, fout, out_fmt, opts,
                                       str(source))
-        os.replace(part, target)
+        install(part, target)
     except BaseException:
-        part.unlink(missing_ok=True)
+        remove(part)
         raise
     return rows
 
@@ -599,7 +607,7 @@ def _run_table(make_job: Any, source: Path, fout: Any, out_fmt: str,
         total = (max(_count_lines(source) - 1, 0)
                  if opts.progress
                  and _tables.table_format(source) != "parquet" else None)
-        bar = _Progress(total, opts.progress)
+        bar = Progress(total, opts.progress)
         try:
             return _write_all(job, source, src, header, fout, out_fmt, opts,
                               bar)
@@ -612,17 +620,17 @@ def _run_table(make_job: Any, source: Path, fout: Any, out_fmt: str,
 
 def _write_all(job: Job, source: Path, src: str, header: list[str],
                fout: Any, out_fmt: str, opts: RunOptions,
-               bar: _Progress) -> int:
+               bar: Progress) -> int:
     writer = _tables.TableWriter(fout, out_fmt, header, job.columns,
                                  job.units, opts.delimiter)
     notes = _Warnings()
     total = 0
     for chunk in _tables.read_chunks(source, header, opts.chunk_rows,
                                      opts.delimiter):
-        data = {c: chunk.numbers(c, job.what[c], c in job.index_labels)
-                for c in job.labels}
         with warnings.catch_warnings(record=True) as records:
             warnings.simplefilter("always")
+            data = {c: chunk.numbers(c, job.what[c], c in job.index_labels)
+                    for c in job.labels}
             try:
                 with np.errstate(all="ignore"):  # NaN and inf speak
                     outs = job.compute(data, opts)
@@ -636,7 +644,7 @@ def _write_all(job: Job, source: Path, src: str, header: list[str],
                              for o in outs])
         total += chunk.nrows
         bar.update(chunk.nrows)
-    writer.close()
+    writer.close(_tables.input_schema(source))
     written = Rows(total)
     written.outside = dict(getattr(job, "outside", {}))
     return written

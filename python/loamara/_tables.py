@@ -19,31 +19,30 @@ from __future__ import annotations
 import csv
 import importlib
 import io
-import os
-import threading
+import warnings
 from collections.abc import Iterator, Sequence
 from dataclasses import dataclass
 from pathlib import Path
-from typing import IO, Any
+from typing import IO, Any, NoReturn
 
 import numpy as np
 
-__all__ = ["TableError", "Chunk", "read_header", "read_chunks",
+from ._errors import TableError, TableWarning
+from ._formats import FORMATS, format_of
+from .parallel import map_threads
+
+__all__ = ["TableError", "TableWarning", "Chunk", "read_header", "read_chunks",
            "TableWriter", "table_format", "TABLE_SUFFIXES"]
 
-TABLE_SUFFIXES = {".csv": "csv", ".txt": "csv", ".tsv": "csv",
-                  ".parquet": "parquet", ".pq": "parquet"}
+TABLE_SUFFIXES = {s: f.name for f in FORMATS.values() if f.kind == "table"
+                  for s in f.suffixes}
 
 _UINT32_MAX = 4294967295
 
 
-class TableError(Exception):
-    """A table that cannot be read or written; the message names the file,
-    line and column."""
-
-
 def table_format(path: Path) -> str | None:
-    return TABLE_SUFFIXES.get(path.suffix.lower())
+    fmt = format_of(path)
+    return fmt.name if fmt is not None and fmt.kind == "table" else None
 
 
 def _pyarrow() -> Any:
@@ -167,7 +166,9 @@ class Chunk:
         naming the first cell that is not a number."""
         pa = _pyarrow()
         if pa is not None and hasattr(self.table, "num_rows"):
-            values = _arrow_numbers(self.table.column(column), pa)
+            values = _arrow_numbers(self.table.column(column), pa,
+                                    f"{self.path}, column {column!r} "
+                                    f"({what})")
         else:
             values = _pandas_numbers(self.table[column])
         if values is None or (index and not _whole(values)):
@@ -176,7 +177,17 @@ class Chunk:
             return values.astype(np.uint32)
         return values
 
-    def _bad_cell(self, column: str, what: str, index: bool) -> None:
+    def _bad_cell(self, column: str, what: str, index: bool) -> NoReturn:
+        schema: Any = getattr(self.table, "schema", None)
+        pa = _pyarrow()
+        if pa is not None and hasattr(schema, "field"):
+            typ = schema.field(column).type
+            if not (index or pa.types.is_string(typ)
+                    or pa.types.is_large_string(typ)
+                    or pa.types.is_dictionary(typ)):
+                raise TableError(f"{self.path}, column {column!r} ({what}): "
+                                 f"cannot read it as numbers (its type is "
+                                 f"{typ})")
         cells = self.text(column)
         for k, cell in enumerate(cells):
             ok = _parse_cell(cell, index)
@@ -216,10 +227,18 @@ def _whole(values: np.ndarray) -> bool:
                            & (values >= 0) & (values <= _UINT32_MAX)))
 
 
-def _arrow_numbers(col: Any, pa: Any) -> np.ndarray | None:
+def _arrow_numbers(col: Any, pa: Any, where: str = "") -> np.ndarray | None:
     import pyarrow.compute as pc
 
-    if pa.types.is_floating(col.type) or pa.types.is_integer(col.type):
+    if pa.types.is_dictionary(col.type):  # dictionary-encoded: its values
+        col = pc.cast(col, col.type.value_type)
+    if pa.types.is_decimal(col.type):
+        # Through the decimal text, which Arrow parses correctly rounded
+        # (its decimal to double cast need not be).
+        col = pc.cast(col, pa.string())
+    if pa.types.is_integer(col.type):
+        return _arrow_integers(col, pa, where)
+    if pa.types.is_floating(col.type) or pa.types.is_boolean(col.type):
         return np.asarray(col.cast(pa.float64()).to_numpy(
             zero_copy_only=False), dtype=np.float64)
     if pa.types.is_null(col.type):
@@ -235,6 +254,28 @@ def _arrow_numbers(col: Any, pa: Any) -> np.ndarray | None:
     except (pa.ArrowInvalid, pa.ArrowNotImplementedError):
         return None
     return np.asarray(num.to_numpy(zero_copy_only=False), dtype=np.float64)
+
+
+def _arrow_integers(col: Any, pa: Any, where: str) -> np.ndarray:
+    """Integers as the nearest doubles; a TableWarning when some of them
+    (beyond 2**53) have no exact double."""
+    import pyarrow.compute as pc
+
+    values = np.asarray(pc.cast(col, pa.float64(), safe=False).to_numpy(
+        zero_copy_only=False), dtype=np.float64)
+    with np.errstate(invalid="ignore"):
+        big = np.abs(values) >= 2.0 ** 53
+    if big.any():
+        ints = [v for v, b in zip(col.to_pylist(), big) if b]
+        inexact = sum(int(float(v)) != v for v in ints)
+        if inexact:
+            warnings.warn(f"{where}: {inexact} whole number"
+                          f"{'s' * (inexact != 1)} beyond 2**53 "
+                          "have no exact double and are read as the "
+                          f"nearest one (e.g. {ints[0]} as "
+                          f"{float(ints[0])!r})", TableWarning,
+                          stacklevel=4)
+    return values
 
 
 def _pandas_numbers(col: Any) -> np.ndarray | None:
@@ -270,6 +311,14 @@ def read_header(path: Path, delimiter: str = ",") -> list[str]:
                              "column names is expected") from None
         except csv.Error as exc:
             raise TableError(f"{path}, line 1: {exc}") from None
+
+
+def input_schema(path: Path) -> Any:
+    """The Arrow schema of a Parquet table (None for CSV, whose columns
+    are text)."""
+    if table_format(path) != "parquet":
+        return None
+    return _parquet().ParquetFile(path).schema_arrow
 
 
 def _parquet() -> Any:
@@ -418,7 +467,7 @@ class TableWriter:
         # Formatting doubles is most of the writing: the outputs are turned
         # into text (shortest round-trip form, as the CSV writer would) on
         # every core first.
-        texts = _on_threads(_as_text, arrays[table.num_columns:])
+        texts = map_threads(_as_text, arrays[table.num_columns:])
         out = pa.Table.from_arrays(arrays[:table.num_columns] + texts,
                                    names=names)
         pcsv.write_csv(out, self.f, pcsv.WriteOptions(
@@ -446,7 +495,21 @@ class TableWriter:
                   na_rep="nan", lineterminator="\n")
         self.f.write(text.getvalue().encode("utf-8"))
 
-    def close(self) -> None:
+    def close(self, schema: Any = None) -> None:
+        """Finishes the file.  A Parquet output of no rows is still a
+        valid table, with the columns of ``schema`` (the input's) and the
+        output columns."""
+        if self.fmt == "parquet" and self._parquet is None:
+            pa = _pyarrow()
+            if pa is None:
+                raise TableError("Parquet needs pyarrow: pip install "
+                                 "'loamara[tables]'")
+            fields = list(schema) if schema is not None else [
+                pa.field(h, pa.string()) for h in self.header]
+            fields += [pa.field(c, pa.float64(), metadata={"units": u})
+                       for c, u in zip(self.columns, self.units)]
+            empty = pa.schema(fields).empty_table()
+            _parquet().write_table(empty, self.f)
         if self._parquet is not None:
             self._parquet.close()
 
@@ -456,32 +519,6 @@ def _as_text(arr: Any) -> Any:
     import pyarrow.compute as pc
 
     return pc.cast(arr, pa.string())
-
-
-def _on_threads(fn: Any, items: list[Any]) -> list[Any]:
-    """fn on every item, on the package's threads (pyarrow's kernels
-    release the interpreter lock)."""
-    from .parallel import _start_workers, default_threads
-
-    if len(items) < 2 or default_threads() < 2:
-        return [fn(x) for x in items]
-    results: list[Any] = [None] * len(items)
-    it = iter(range(len(items)))
-    lock = threading.Lock()
-
-    def work() -> None:
-        while True:
-            with lock:
-                i = next(it, None)
-            if i is None:
-                return
-            results[i] = fn(items[i])
-
-    helpers = _start_workers(min(default_threads(), len(items)) - 1, work)
-    work()
-    for h in helpers:
-        h.result()
-    return results
 
 
 def _num_text(v: Any) -> str:
@@ -503,7 +540,3 @@ def _needs_quotes(table: Any, delimiter: str, pa: Any) -> bool:
             if pc.any(pc.match_substring_regex(col, pattern)).as_py():
                 return True
     return False
-
-
-def replace_atomically(part: Path, target: Path) -> None:
-    os.replace(part, target)

@@ -42,7 +42,7 @@ from typing import Any
 import numpy as np
 
 __all__ = ["parallel_apply", "default_threads", "run_chunked",
-           "map_chunks"]
+           "map_chunks", "map_threads"]
 
 PROBE_ELEMENTS = 1 << 12
 MIN_CHUNK = 1 << 13
@@ -136,6 +136,22 @@ def _run_blocks(run: Callable[[tuple[int, int]], None],
                 task.exception()
     if failed:
         raise failed[0]
+
+
+def map_threads(fn: Callable[[Any], Any], items: list[Any],
+                threads: int | None = None) -> list[Any]:
+    """``[fn(x) for x in items]``, the items on the package's threads (for
+    work that releases the interpreter lock, such as pyarrow's kernels);
+    a failure stops the rest and is raised once the running ones end."""
+    results: list[Any] = [None] * len(items)
+
+    def one(block: tuple[int, int]) -> None:
+        results[block[0]] = fn(items[block[0]])
+
+    nthreads = default_threads() if threads is None else int(threads)
+    _run_blocks(one, [(i, i + 1) for i in range(len(items))],
+                max(1, min(nthreads, len(items))))
+    return results
 
 
 def parallel_apply(ufunc: np.ufunc, *args: Any, out: Any = None,

@@ -37,6 +37,8 @@ class Preset:
     description: str
     variables: Mapping[str, Variable] = field(default_factory=dict)
     source: str = ""
+    # The stored value that marks a missing cell (None: no such value).
+    nodata: float | None = None
 
     def match(self, name: str) -> tuple[str, Variable] | None:
         """The preset variable a data variable name stands for: the same
@@ -59,6 +61,8 @@ SOILGRIDS = Preset(
     "(the layer names as ISRIC publishes them, e.g. clay_0-5cm_mean)",
     source=_SOILGRIDS_TEXT + ", units of the mapped values as ISRIC "
     "documents them",
+    # The nodata value of the int16 layers ISRIC distributes.
+    nodata=-32768.0,
     variables={
         "sand": Variable("sand", "g/kg", "sand (0.05-2 mm) content, g/kg"),
         "silt": Variable("silt", "g/kg", "silt (0.002-0.05 mm) content, g/kg"),

@@ -127,8 +127,16 @@ def _factor(src: Any, dst: Any) -> float:
     try:
         return float(q.to(dst.units).magnitude / dst.magnitude)
     except Exception:  # pint.DimensionalityError and relatives
-        raise UnitError(f"cannot convert {src.units:~P} to {dst.units:~P}: "
+        raise UnitError(f"cannot convert {_named(src)} to {_named(dst)}: "
                         "different kinds of quantity") from None
+
+
+def _named(q: Any) -> str:
+    """A parsed unit with its dimension, for messages: ``m ([length])``;
+    a plain ratio is ``1 (dimensionless)``, not an empty string."""
+    text = f"{q.units:~P}" or "1"
+    return f"{text} ({q.dimensionality})" if not q.dimensionless \
+        else f"{text} (dimensionless)"
 
 
 @dataclass(frozen=True)
@@ -145,9 +153,16 @@ class Conversion:
         return self.multiply == 1.0 and self.divide == 1.0
 
     def apply(self, values: Any) -> Any:
-        """The converted values (a new array; the input is not altered)."""
+        """The converted values (a new array; the input is not altered).
+        Short floats (float16, float32, as raster readers return them) are
+        widened to double first, which holds their values exactly: the
+        conversion is one double operation whatever the input type."""
         if self.identity:
             return values
+        dtype = getattr(values, "dtype", None)
+        if (isinstance(dtype, np.dtype) and dtype.kind == "f"
+                and dtype.itemsize < 8):
+            values = values.astype(np.float64)
         if self.divide != 1.0:
             return np.divide(values, self.divide)
         return np.multiply(values, self.multiply)
