@@ -345,36 +345,42 @@ _ORGANIC: dict[str, tuple[str, tuple[str, ...], Callable[[Any], Any], str]] = {
 }
 
 
-def _clapp_index(sand: Any, silt: Any, clay: Any) -> Any:
-    """The Clapp and Hornberger (1978) row of the USDA texture class of
-    sand, silt and clay in percent, in the container of the fractions (a
-    pandas Series keeps its index, an xarray DataArray its dimensions and
+def _texture_row(sand: Any, silt: Any, clay: Any,
+                 row_of: Callable[[Any], Any]) -> Any:
+    """The class-table row (``row_of`` of the USDA texture code) of sand,
+    silt and clay in percent, in the container of the fractions (a pandas
+    Series keeps its index, an xarray DataArray its dimensions and
     coordinates, a dask array stays lazy)."""
     from ._curves import calc_texture_usda
-    from .texture import clapp_index_from_usda
 
     codes = calc_texture_usda(sand, silt, clay)
     xr = sys.modules.get("xarray")
     if xr is not None and isinstance(codes, xr.DataArray):
-        return xr.apply_ufunc(clapp_index_from_usda, codes,
-                              dask="parallelized",
+        return xr.apply_ufunc(row_of, codes, dask="parallelized",
                               output_dtypes=[np.uint32])
     pd = sys.modules.get("pandas")
     if pd is not None and isinstance(codes, pd.Series):
-        return pd.Series(clapp_index_from_usda(codes.to_numpy()),
-                         index=codes.index, name=codes.name)
+        return pd.Series(row_of(codes.to_numpy()), index=codes.index,
+                         name=codes.name)
     dask_array = sys.modules.get("dask.array")
     if dask_array is not None and isinstance(codes, dask_array.Array):
-        return codes.map_blocks(clapp_index_from_usda, dtype=np.uint32)
-    return clapp_index_from_usda(codes)
+        return codes.map_blocks(row_of, dtype=np.uint32)
+    return row_of(codes)
+
+
+def _clapp_index(sand: Any, silt: Any, clay: Any) -> Any:
+    """The Clapp and Hornberger (1978) row of the USDA texture class of
+    sand, silt and clay in percent."""
+    from .texture import clapp_index_from_usda
+
+    return _texture_row(sand, silt, clay, clapp_index_from_usda)
 
 
 def _usda_index(sand: Any, silt: Any, clay: Any) -> Any:
     """The USDA class index (0 to 11) of sand, silt and clay in percent."""
-    from ._curves import calc_texture_usda
     from .texture import usda_index
 
-    return usda_index(calc_texture_usda(sand, silt, clay))
+    return _texture_row(sand, silt, clay, usda_index)
 
 
 def _hypres_index(fao_class: Any, topsoil: Any) -> Any:

@@ -291,8 +291,11 @@ def ensemble_options(args: argparse.Namespace) -> dict[str, Any]:
 def run(args: argparse.Namespace) -> int:
     from . import _tables
     from ._applicable import kind_of
-    from ._cli import _mapping, _pairs, _unit_options
-    from ._run import RunError, cli_text
+    from ._commands._options import mapping as _mapping
+    from ._commands._options import pairs as _pairs
+    from ._commands._options import unit_options as _unit_options
+    from ._errors import RunError
+    from ._run import cli_text
     from .presets import get as get_preset
 
     source = Path(args.input)
