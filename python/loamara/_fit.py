@@ -234,7 +234,6 @@ class FitResult:
                          ) -> tuple[str, dict[str, Parameter]]:
         """The curve model of the catalog and its parameters, for
         :func:`loamara.curve`."""
-        spec = MODELS[self.model]
         out = {k: Parameter(v, self.units[k], "fitted")
                for k, v in self.params.items()}
         if self.model == "van_genuchten":
@@ -243,7 +242,6 @@ class FitResult:
         for k, v in (params or {}).items():
             out[k] = Parameter(v, self.units.get(k, "dimensionless"),
                                "given")
-        del spec
         return MODELS[self.model].curve, out
 
     def theta_at(self, h: Any, h_unit: str | None = None) -> np.ndarray:
@@ -424,21 +422,21 @@ def _replace(r: FitResult, **changes: Any) -> FitResult:
     return dataclasses.replace(r, **changes)
 
 
-def _start(spec: _Model, h: np.ndarray, theta: np.ndarray,
+def _start(model_def: _Model, h: np.ndarray, theta: np.ndarray,
            fixed: Mapping[str, float]) -> dict[str, float]:
     """The best point of the grid over the shape parameters, with the
     water contents solved in closed form at each."""
-    grid = spec.grid(h)
-    shape = [p for p in spec.params if p not in ("theta_r", "theta_s")]
+    grid = model_def.grid(h)
+    shape = [p for p in model_def.params if p not in ("theta_r", "theta_s")]
     axes = [np.atleast_1d(np.float64(fixed[p])) if p in fixed else grid[p]
             for p in shape]
     mesh = [a.reshape(-1, 1) for a in np.meshgrid(*axes, indexing="ij")]
     with np.errstate(all="ignore"):
-        if spec.key == "campbell":
-            s = spec.theta(h, 1.0, *mesh)
+        if model_def.key == "campbell":
+            s = model_def.theta(h, 1.0, *mesh)
         else:
-            s = spec.theta(h, 0.0, 1.0, *mesh)
-        has_r = "theta_r" in spec.params
+            s = model_def.theta(h, 0.0, 1.0, *mesh)
+        has_r = "theta_r" in model_def.params
         tr_fix, ts_fix = fixed.get("theta_r"), fixed.get("theta_s")
         if not has_r:
             tr = np.zeros((s.shape[0], 1))
@@ -484,30 +482,30 @@ def _fit(key: str, h: np.ndarray, theta: np.ndarray, k: np.ndarray | None,
          h_unit: str, fixed: Mapping[str, float] | None, l: float | str,
          k_weight: float, k_unit: str | None) -> FitResult:
     opt, stats = _scipy()
-    spec = MODELS[key]
+    model_def = MODELS[key]
     fixed = dict(fixed or {})
     k_params: tuple[str, ...] = ()
     if k is not None:
-        if spec.k is None and key not in _K_MODEL:
-            raise FitError(f"{spec.label}: no conductivity model to fit k "
+        if model_def.k is None and key not in _K_MODEL:
+            raise FitError(f"{model_def.label}: no conductivity model to fit k "
                            "with (fit the retention data alone)")
-        k_params = ("ks",) + (("l",) if "l" in spec.k_params else ())
+        k_params = ("ks",) + (("l",) if "l" in model_def.k_params else ())
         if "l" in k_params and l != "fit":
             fixed.setdefault("l", float(l))
-    names = spec.params + k_params
+    names = model_def.params + k_params
     unknown = [p for p in fixed if p not in names]
     if unknown:
         raise FitError(f"fixed: {', '.join(unknown)} is not a parameter of "
-                       f"{spec.label}; its parameters are "
+                       f"{model_def.label}; its parameters are "
                        + ", ".join(names))
     free = [p for p in names if p not in fixed]
     n_k = 0 if k is None else int(np.isfinite(k).sum())
     check_data(h, theta, k, len(free))
     if k is not None and n_k == 0:
         raise FitError("k holds no conductivity value")
-    bounds = dict(zip(spec.params, zip(spec.lower, spec.upper)))
+    bounds = dict(zip(model_def.params, zip(model_def.lower, model_def.upper)))
     bounds.update(ks=(0.0, INF), l=(-INF, INF))
-    start = _start(spec, h, theta, fixed)
+    start = _start(model_def, h, theta, fixed)
     kok = None if k is None else np.isfinite(k)
     hk = None if k is None else h[kok]
     logk = None if k is None else np.log10(k[kok])
@@ -515,8 +513,8 @@ def _fit(key: str, h: np.ndarray, theta: np.ndarray, k: np.ndarray | None,
     def model_k(p: Mapping[str, float]) -> Any:
         if key == "campbell":
             return _campbell_k(hk, p["ks"], p["theta_s"], p["psi_e"], p["b"])
-        assert spec.k is not None
-        return spec.k(hk, *[p[n] for n in spec.k_params])
+        assert model_def.k is not None
+        return model_def.k(hk, *[p[n] for n in model_def.k_params])
 
     if k is not None:
         start["ks"] = 1.0
@@ -538,7 +536,7 @@ def _fit(key: str, h: np.ndarray, theta: np.ndarray, k: np.ndarray | None,
 
     def residuals(x: np.ndarray) -> np.ndarray:
         p = full(x)
-        r = spec.theta(h, *[p[n] for n in spec.params]) - theta
+        r = model_def.theta(h, *[p[n] for n in model_def.params]) - theta
         if k is None:
             return np.asarray(r)
         kk = np.log10(np.maximum(model_k(p), FLOOR_K))
@@ -553,9 +551,9 @@ def _fit(key: str, h: np.ndarray, theta: np.ndarray, k: np.ndarray | None,
                                     x_scale="jac", ftol=1e-12, xtol=1e-12,
                                     gtol=1e-12, max_nfev=200 * len(free))
         except ValueError as exc:
-            raise FitError(f"{spec.label}: {exc}") from None
+            raise FitError(f"{model_def.label}: {exc}") from None
     if res.status <= 0 or not np.isfinite(res.cost):
-        raise FitError(f"{spec.label} did not converge: {res.message}")
+        raise FitError(f"{model_def.label} did not converge: {res.message}")
     r = res.fun
     n = r.size
     ssr = float(r @ r)
@@ -619,9 +617,9 @@ def _fit(key: str, h: np.ndarray, theta: np.ndarray, k: np.ndarray | None,
     aicc = aic + (2 * kcount * (kcount + 1) / (n - kcount - 1)
                   if n - kcount - 1 > 0 else INF)
     bic = loglik + kcount * math.log(n)
-    units = {q: _unit(q, spec, h_unit, k_unit) for q in names}
+    units = {q: _unit(q, model_def, h_unit, k_unit) for q in names}
     return FitResult(
-        model=key, label=spec.label, params=ordered, stderr=ses, ci=ci,
+        model=key, label=model_def.label, params=ordered, stderr=ses, ci=ci,
         units=units, fixed=tuple(q for q in names if q in fixed), n=n,
         n_params=p_count, ssr=ssr,
         rmse=float(math.sqrt(float(rt @ rt) / theta.size)),
@@ -632,9 +630,9 @@ def _fit(key: str, h: np.ndarray, theta: np.ndarray, k: np.ndarray | None,
         free=tuple(free), cov=cov_all, t975=tq)
 
 
-def _unit(name: str, spec: _Model, h_unit: str, k_unit: str | None) -> str:
-    if name in spec.pressure:
-        return f"1/{h_unit}" if spec.pressure[name] else h_unit
+def _unit(name: str, model_def: _Model, h_unit: str, k_unit: str | None) -> str:
+    if name in model_def.pressure:
+        return f"1/{h_unit}" if model_def.pressure[name] else h_unit
     if name.startswith("theta"):
         return "cm^3/cm^3"
     if name == "ks":
