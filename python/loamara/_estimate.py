@@ -550,9 +550,10 @@ def _items(ptf: PTF, bound: list[Bound] | None,
 
 def _check_class_texture(ptf: PTF, binding: Binding, check: str) -> None:
     """A texture class derived from sand, silt and clay (Clapp and
-    Hornberger's row, the USDA class of the class tables): the fractions it came from are checked, each against
-    0-100 % and their sum against 100 %, in the caller's words.  Lazy
-    fractions are classified block by block and not checked here."""
+    Hornberger's row, the USDA class of the class tables): the fractions
+    it came from are checked, each against 0-100 % and their sum against
+    100 %, in the caller's words.  Lazy fractions are classified block by
+    block and not checked here."""
     from . import units as u
 
     if check == "off":
