@@ -23,7 +23,7 @@ import warnings
 import numpy as np
 
 import loamara
-from loamara._ensemble import _given_preset, select_members
+from loamara._ensemble import given_preset, select_members
 
 PCT = {"sand": "%", "silt": "%", "clay": "%", "oc": "%"}
 
@@ -49,7 +49,7 @@ def members_alone(kind: str, data: dict[str, np.ndarray],
                   members: str) -> None:
     """Each member through estimate, checks off, in the kind's unit."""
     unit = loamara._catalog.kinds()[kind].unit
-    _, given = _given_preset(data, {}, PCT, None)
+    _, given = given_preset(data, {}, PCT, None)
     for m in select_members(kind, given.variables, members=members):
         c = m.candidate
         used = {s.label for b in c.binding.inputs for s in b.sources}

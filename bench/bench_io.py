@@ -123,7 +123,7 @@ def measure_pipeline(inputs: list[str], target: str, chunks: int
 
     import loamara
     from loamara import units
-    from loamara._rasters import open_inputs, output_dataset, write_outputs
+    from loamara.io import open_inputs, output_dataset, write_outputs
 
     units.registry()
     c0, t0 = cpu_seconds(), time.perf_counter()

@@ -324,11 +324,12 @@ def test_output_paths_are_checked_before_reading(tmp_path):
 def test_both_csv_readers_give_the_same_chunks_and_errors(tmp_path, engine,
                                                           monkeypatch):
     pytest.importorskip("pandas")
-    from loamara import _tables
+    from loamara import io as _tables
+    from loamara.io import csv as csv_format
     if engine == "pyarrow":
         pytest.importorskip("pyarrow")
     else:
-        monkeypatch.setattr(_tables, "_pyarrow", lambda: None)
+        monkeypatch.setattr(csv_format, "_pyarrow", lambda: None)
     src = tmp_path / "in.csv"
     src.write_text('id,sand\n"a,1", 0.25\n\nb,\nc,1e-3\n')
     chunks = list(_tables.read_chunks(src, ["id", "sand"], 2))
@@ -409,3 +410,4 @@ def test_zero_row_parquet_writes_a_valid_empty_table(tmp_path):
     assert cli("run", "saxton2006", tmp_path / "in.csv", "-o", out
                ).returncode == 0
     assert pq.read_table(out).schema.names[:3] == ["sand", "clay", "om"]
+

@@ -23,8 +23,8 @@ from rasterio.transform import Affine  # noqa: E402
 import _loamara  # noqa: E402
 import loamara  # noqa: E402
 from loamara._cli import _Terminated  # noqa: E402
-from loamara._rasters import (RASTER_SUFFIXES, is_raster,  # noqa: E402
-                              open_inputs, output_dataset, write_outputs)
+from loamara.io import (RASTER_SUFFIXES, is_raster,  # noqa: E402
+                        open_inputs, output_dataset, write_outputs)
 from loamara._run import RunError  # noqa: E402
 from ptfcheck import assert_same_bits  # noqa: E402
 

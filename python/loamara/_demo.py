@@ -275,10 +275,10 @@ def write_plots(directory: Path) -> None:
     """Writes the figures of :func:`demo_figures` (fit.png only with
     SciPy) into ``directory`` (created if missing, its parent must
     exist), all or none."""
-    from ._plotcli import _plot_module, save_figures
+    from ._plotcli import plot_module, save_figures
     from ._errors import RunError
 
-    _plot_module()  # matplotlib first: RunError before anything is made
+    plot_module()  # matplotlib first: RunError before anything is made
     if directory.exists() and not directory.is_dir():
         raise RunError(f"--plots {directory}: not a directory")
     if not directory.parent.resolve().is_dir():

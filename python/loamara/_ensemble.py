@@ -195,11 +195,11 @@ def _names(cands: Sequence[Candidate]) -> list[str]:
             for s, c in zip(short, cands)]
 
 
-def _given_preset(data: Any, inputs: Mapping[str, Any],
-                  units: Mapping[str, str] | None,
-                  preset: Preset | None,
-                  names: Mapping[str, str] | None = None
-                  ) -> tuple[dict[str, str | None], Preset]:
+def given_preset(data: Any, inputs: Mapping[str, Any],
+                 units: Mapping[str, str] | None,
+                 preset: Preset | None,
+                 names: Mapping[str, str] | None = None
+                 ) -> tuple[dict[str, str | None], Preset]:
     from ._applicable import kind_of
 
     have: dict[str, str | None] = {}
@@ -264,7 +264,7 @@ def ensemble(target: str, data: Any = None, *,
     if weights not in (None, "rmse"):
         raise ValueError(f"weights must be None or 'rmse', not {weights!r}")
     base = get_preset(preset) if preset is not None else None
-    have, given = _given_preset(data, inputs, units, base, names)
+    have, given = given_preset(data, inputs, units, base, names)
     chosen = select_members(target, given.variables, ptfs, members, groups)
     if not chosen:
         raise ValueError(
@@ -292,7 +292,8 @@ def ensemble(target: str, data: Any = None, *,
     labels = [m.label for m in chosen]
     summary = kinds()[target].summary
     stats_of = functools.partial(
-        _statistics, outside=_physical(target), log=summary == "log",
+        _statistics, outside=outside_physical(target),
+        log=summary == "log",
         keep_outside=keep_outside, strict=domain == "strict", rmse=rmse)
     stacked, stats = _gather(values, flags, labels, target, stats_of,
                              statistics(target, weights), threads)
@@ -558,7 +559,7 @@ def _extrapolated(m: Member, data: Any, inputs: Mapping[str, Any],
         return False
     from . import units as u
     from ._bind import bind
-    from ._estimate import _convert_input
+    from ._estimate import convert_input
 
     binding = bind(m.ptf, (), _used(m.ptf, inputs), data=data,
                    preset=given)
@@ -568,7 +569,7 @@ def _extrapolated(m: Member, data: Any, inputs: Mapping[str, Any],
             continue
         lo, hi = ranges[b.q.kind]
         conv = u.conversion(kinds()[b.q.kind].unit or "", b.q.unit)
-        x = _convert_input(b, m.ptf)
+        x = convert_input(b, m.ptf)
         x = getattr(x, "values", x) if not hasattr(x, "dims") else x
         with np.errstate(invalid="ignore"):
             if lo is not None:
@@ -609,7 +610,7 @@ def _rmse(chosen: Sequence[Member], target: str) -> np.ndarray:
     return np.asarray(found, dtype=np.float64)
 
 
-def _physical(kind: str) -> Any:
+def outside_physical(kind: str) -> Any:
     """A function telling, elementwise, whether values of the kind are
     outside its physical range (NaN is not)."""
     k = kinds()[kind]

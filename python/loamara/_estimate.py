@@ -50,7 +50,7 @@ _NO_UNIT = ("not established", "caller's choice", "unit of b")
 _PARALLEL_MIN = 1 << 14
 
 
-class _Prepared:
+class Prepared:
     """What a call needs to know about one function, prepared once."""
 
     __slots__ = ("ptf", "ufunc", "nin", "index", "out_index", "ranges",
@@ -93,10 +93,10 @@ class _Prepared:
         self.notes = _catalog_notes(ptf)
 
 
-_PREPARED: dict[Any, _Prepared] = {}
+_PREPARED: dict[Any, Prepared] = {}
 
 
-def _prepared(key: Any) -> _Prepared:
+def _prepared(key: Any) -> Prepared:
     try:
         return _PREPARED[key]
     except (KeyError, TypeError):
@@ -104,7 +104,7 @@ def _prepared(key: Any) -> _Prepared:
     ptf = lookup(key)
     prep = _PREPARED.get(ptf.name)
     if prep is None:
-        prep = _Prepared(ptf)
+        prep = Prepared(ptf)
         _PREPARED[ptf.name] = prep
     if isinstance(key, (str, np.ufunc)):
         _PREPARED[key] = prep
@@ -131,12 +131,12 @@ class Result(Mapping[str, Any]):
     __slots__ = ("_prepared", "_values", "_units", "_notes", "_index",
                  "_outside")
 
-    def __init__(self, ptf: PTF | _Prepared, values: tuple[Any, ...],
+    def __init__(self, ptf: PTF | Prepared, values: tuple[Any, ...],
                  units: Mapping[str, str] | None = None,
                  notes: tuple[str, ...] = (),
                  class_index: Any = None,
                  outside: Mapping[str, int] | None = None) -> None:
-        prep = ptf if isinstance(ptf, _Prepared) else _prepared(ptf.name)
+        prep = ptf if isinstance(ptf, Prepared) else _prepared(ptf.name)
         if len(values) != prep.ptf.nout:
             raise ValueError(f"{prep.ptf.name} has {prep.ptf.nout} outputs, "
                              f"not {len(values)}")
@@ -611,7 +611,7 @@ def _run_numpy(ptf: PTF, binding: Binding, check: str,
     convs: list[Any] = []
     for b in binding.inputs:
         if b.derive is not None:
-            raws.append(np.asarray(_convert_input(b, ptf)))
+            raws.append(np.asarray(convert_input(b, ptf)))
             convs.append(None)
         else:
             raws.append(np.asarray(b.source.value))
@@ -710,7 +710,7 @@ def _unit_conversion(s: Source, q: Quantity, ptf: PTF, unit: str) -> Any:
         ) from None
 
 
-def _convert_input(b: Bound, ptf: PTF) -> Any:
+def convert_input(b: Bound, ptf: PTF) -> Any:
     """The value of one bound input in the unit of the publication."""
     from . import units as u
 
@@ -733,9 +733,9 @@ def _convert_input(b: Bound, ptf: PTF) -> Any:
     return values[0]
 
 
-def _output_conversions(ptf: PTF, binding: Binding | None,
-                        out_units: Mapping[str, str] | None
-                        ) -> tuple[dict[str, str], list[Any]]:
+def output_conversions(ptf: PTF, binding: Binding | None,
+                       out_units: Mapping[str, str] | None
+                       ) -> tuple[dict[str, str], list[Any]]:
     """The unit of every output after conversion, and per output the
     function that converts its values (None for none)."""
     from . import units as u
@@ -790,7 +790,7 @@ def _output_function(conv: Any, log_in: bool, log_out: bool) -> Any:
     return conv.apply
 
 
-def _finish(prep: _Prepared, out: tuple[Any, ...], units_out: Mapping[str, str],
+def _finish(prep: Prepared, out: tuple[Any, ...], units_out: Mapping[str, str],
             convs: list[Any] | None) -> tuple[Any, ...]:
     """Applies output conversions and names xarray outputs with units."""
     xr = sys.modules.get("xarray")
@@ -814,7 +814,7 @@ def _finish(prep: _Prepared, out: tuple[Any, ...], units_out: Mapping[str, str],
 _PLAIN_SCALARS = (float, int, np.float64)
 
 
-def _fast_values(prep: _Prepared, args: tuple[Any, ...],
+def _fast_values(prep: Prepared, args: tuple[Any, ...],
                  inputs: dict[str, Any]) -> list[Any] | None:
     """The inputs in order when they are given plainly (names, positions,
     Python numbers or float64 arrays); None sends the call down the general
@@ -839,7 +839,7 @@ def _fast_values(prep: _Prepared, args: tuple[Any, ...],
     return values
 
 
-def _scalar_ok(prep: _Prepared, values: list[Any]) -> bool:
+def _scalar_ok(prep: Prepared, values: list[Any]) -> bool:
     """True when plain numbers pass every check (else the full checks run
     and word the problem)."""
     for i, lo, hi, lo_open, hi_open in prep.bounds:
@@ -860,7 +860,7 @@ def _scalar_ok(prep: _Prepared, values: list[Any]) -> bool:
     return True
 
 
-def _outputs_ok(prep: _Prepared, outs: tuple[Any, ...]) -> bool:
+def _outputs_ok(prep: Prepared, outs: tuple[Any, ...]) -> bool:
     """True when the outputs of a call on plain numbers are all possible
     (else the call takes the full path, whose checks word the problem)."""
     for j, lo, hi, lo_open, hi_open in prep.out_bounds:
@@ -981,17 +981,17 @@ def estimate(ptf: str | np.ufunc | PTF, /, *args: Any,
     _checks.report_group(entry, group, check, stacklevel=3)
     if prep.index_input is not None:
         _check_class_texture(entry, binding, check)
-    units_out, convs = _output_conversions(entry, binding, out_units)
+    units_out, convs = output_conversions(entry, binding, out_units)
     notes = tuple(binding.notes()) + _catalog_notes(entry)
     kind = _container([s.value for b in binding.inputs for s in b.sources])
     index = None
     if prep.index_input is not None:
-        index = _convert_input(binding.inputs[prep.index_input], entry)
+        index = convert_input(binding.inputs[prep.index_input], entry)
     if kind == "numpy":
         out, outside = _run_numpy(entry, binding, check, threads)
         return Result(prep, _finish(prep, out, units_out, convs), units_out,
                       notes, index, outside)
-    values = [_convert_input(b, entry) for b in binding.inputs]
+    values = [convert_input(b, entry) for b in binding.inputs]
     in_convs = [_input_conversion(b, entry) if b.derive is None else None
                 for b in binding.inputs]
     items = _items(entry, binding.inputs, in_convs)

@@ -228,10 +228,13 @@ def _without(data: Any, drop: set[str]) -> Any:
 def add_parser(sub: Any, data_options: Any) -> None:
     """The ``evaluate`` subcommand; ``data_options`` adds the shared
     --map/--units/--preset/--check options."""
+    from .io import label_text
+
     p = sub.add_parser(
         "evaluate", help="rank the functions against measured values",
         description="Evaluate every applicable function for each measured "
-        "kind on the soils of a table (CSV or Parquet) and rank them by "
+        f"kind on the soils of a table ({label_text('table')}) and rank "
+        "them by "
         "their error against the measured column: n, bias, MAE, RMSE, R2 "
         "(and the same on log10 for conductivities, alpha and air-entry "
         "suction, ranked by the RMSE of log10).")
@@ -289,13 +292,13 @@ def ensemble_options(args: argparse.Namespace) -> dict[str, Any]:
 
 
 def run(args: argparse.Namespace) -> int:
-    from . import _tables
     from ._applicable import kind_of
     from ._commands._options import mapping as _mapping
     from ._commands._options import pairs as _pairs
     from ._commands._options import unit_options as _unit_options
-    from ._errors import RunError
+    from ._errors import RunError, TableError
     from ._run import cli_text
+    from .io import read_columns, read_header
     from .presets import get as get_preset
 
     source = Path(args.input)
@@ -307,7 +310,7 @@ def run(args: argparse.Namespace) -> int:
         from ._plotcli import check_figure_path
         check_figure_path(plot_to)
     try:
-        header = _tables.read_header(source, args.delimiter)
+        header = read_header(source, args.delimiter)
         missing = [c for c in [*measured.values(), *mapping.values()]
                    if c not in header]
         if missing:
@@ -318,18 +321,14 @@ def run(args: argparse.Namespace) -> int:
         base = get_preset(args.preset) if args.preset else None
         wanted = [h for h in header if h in measured.values()
                   or kind_of(names.get(h, h), base) is not None]
-        parts: dict[str, list[np.ndarray]] = {h: [] for h in wanted}
-        for chunk in _tables.read_chunks(source, header, 1 << 16,
-                                         args.delimiter):
-            for h in wanted:
-                parts[h].append(chunk.numbers(h, "a column of the soils"))
-    except _tables.TableError as exc:
+        data = read_columns(source, header,
+                            dict.fromkeys(wanted, "a column of the soils"),
+                            args.delimiter, rows=1 << 16)
+    except TableError as exc:
         raise RunError(str(exc)) from None
-    data = {h: np.concatenate(v) if v else np.empty(0)
-            for h, v in parts.items()}
     import warnings
 
-    from ._run import _Warnings
+    from ._run import WarningPrinter
     records: list[warnings.WarningMessage] = []
     try:
         with warnings.catch_warnings(record=True) as records:
@@ -345,7 +344,7 @@ def run(args: argparse.Namespace) -> int:
     except (TypeError, ValueError) as exc:
         raise RunError(cli_text(str(exc))) from None
     finally:  # the warnings of the data, also when the run fails
-        _Warnings().add(records)
+        WarningPrinter().add(records)
     sys.stdout.write(str(ev) + "\n")
     if plot_to is not None:
         from . import plot

@@ -28,11 +28,12 @@ from typing import Any
 
 import numpy as np
 
-from . import _tables
-from ._errors import RunError
-from ._output import create_part_file, install, remove
+from ._errors import RunError, TableError
 from ._progress import Progress
 from ._run import check_paths, progress_wanted
+from .io import (Chunk, Format, read_columns, read_header, suffix_text,
+                 table_format, writer_class)
+from .io._output import create_part_file, install, remove
 
 __all__ = ["add_parser", "run"]
 
@@ -48,10 +49,11 @@ def add_parser(sub: Any) -> None:
         "parameters with standard errors and 95 %% intervals, RMSE, R2, "
         "AIC, AICc, BIC; a sample that cannot be fitted gets its reason in "
         "the status column and empty numbers.")
-    p.add_argument("input", help="table (.csv or .parquet) with a header")
+    p.add_argument("input", help=f"table ({suffix_text('table')}) with a "
+                   "header")
     p.add_argument("-o", "--output", required=True,
-                   help="output table (.csv or .parquet); replaced if it "
-                   "exists")
+                   help=f"output table ({suffix_text('table')}); replaced if "
+                   "it exists")
     p.add_argument("--sample", required=True, metavar="COLUMN",
                    help="column of the sample ids")
     p.add_argument("--h", required=True, metavar="COLUMN",
@@ -104,24 +106,16 @@ def _fixed(items: list[str]) -> dict[str, float]:
 
 def _read(path: Path, args: argparse.Namespace
           ) -> tuple[list[str], np.ndarray, np.ndarray, np.ndarray | None]:
-    header = _tables.read_header(path, args.delimiter)
+    header = read_header(path, args.delimiter)
     cols = [args.sample, args.h, args.theta] + ([args.k] if args.k else [])
     missing = [c for c in cols if c not in header]
     if missing:
         raise RunError(f"{path}: no column {', '.join(map(repr, missing))}; "
                        "the columns are " + ", ".join(header))
-    ids: list[str] = []
-    parts: dict[str, list[np.ndarray]] = {c: [] for c in cols[1:]}
-    for chunk in _tables.read_chunks(path, header, 200_000, args.delimiter):
-        ids += chunk.text(args.sample)
-        for c in cols[1:]:
-            parts[c].append(chunk.numbers(c, c))
-
-    def joined(c: str) -> np.ndarray:
-        return (np.concatenate(parts[c]) if parts[c]
-                else np.empty(0, dtype=np.float64))
-    return ids, joined(args.h), joined(args.theta), \
-        joined(args.k) if args.k else None
+    got = read_columns(path, header, {c: c for c in cols[1:]},
+                       args.delimiter, text=[args.sample])
+    return got[args.sample], got[args.h], got[args.theta], \
+        got[args.k] if args.k else None
 
 
 def run(args: argparse.Namespace) -> int:
@@ -129,10 +123,10 @@ def run(args: argparse.Namespace) -> int:
 
     source, target = Path(args.input), Path(args.output)
     check_paths([source], target)
-    out_fmt = _tables.table_format(target)
+    out_fmt = table_format(target)
     if out_fmt is None:
-        raise RunError(f"cannot write a table to {target}: use .csv or "
-                       ".parquet")
+        raise RunError(f"cannot write a table to {target}: use "
+                       f"{suffix_text('table')}")
     if args.plot is not None and not Path(args.plot).is_dir():
         raise RunError(f"--plot {args.plot}: not a directory")
     options: dict[str, Any] = {"model": args.model, "h_unit": args.h_unit,
@@ -147,7 +141,7 @@ def run(args: argparse.Namespace) -> int:
         if args.theta_unit:
             units.conversion(args.theta_unit, "cm^3/cm^3")
         ids, h, theta, k = _read(source, args)
-    except (_tables.TableError, ImportError, ValueError) as exc:
+    except (TableError, ImportError, ValueError) as exc:
         raise RunError(str(exc)) from None
     groups = fitmod.group_samples(ids, h, theta, k)
     bar = Progress(len(groups), progress_wanted(), unit="samples")
@@ -193,7 +187,7 @@ def _columns(results: list[Any]) -> tuple[list[str], list[str]]:
     return names, units
 
 
-def _write(results: list[Any], target: Path, fmt: str,
+def _write(results: list[Any], target: Path, fmt: Format,
            args: argparse.Namespace) -> None:
     import pandas as pd
 
@@ -209,16 +203,16 @@ def _write(results: list[Any], target: Path, fmt: str,
     rows = [r.table_row() if r is not None else {} for _, r, _ in results]
     outputs = [np.array([row.get(c, math.nan) for row in rows], float)
                for c in names]
-    headed = [c if fmt == "parquet" or u == "dimensionless" else
+    writer_of = writer_class(fmt)
+    headed = [c if writer_of.stores_units or u == "dimensionless" else
               f"{c} [{u}]" for c, u in zip(names, units)]
     fd, part = create_part_file(target)
     assert fd is not None
     try:
         with os.fdopen(fd, "wb") as fout:
-            writer = _tables.TableWriter(fout, fmt, list(text.columns),
-                                         headed, units, args.delimiter)
-            writer.write(_tables.Chunk(text, 0, target, args.delimiter),
-                         outputs)
+            writer = writer_of(fout, list(text.columns), headed, units,
+                               args.delimiter)
+            writer.write(Chunk(text, 0, target), outputs)
             writer.close()
         install(part, target)
     except BaseException:

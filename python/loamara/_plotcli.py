@@ -25,8 +25,9 @@ from typing import TYPE_CHECKING, Any
 import numpy as np
 
 from ._errors import RunError
-from ._output import create_part_file, install, remove
-from ._run import _Warnings, check_paths, cli_text
+from ._run import WarningPrinter, check_paths, cli_text
+from .io import label_text, suffix_text
+from .io._output import create_part_file, install, remove
 
 if TYPE_CHECKING:
     from matplotlib.figure import Figure
@@ -92,14 +93,14 @@ def _finite(text: str) -> float:
     return value
 
 
-def _plot_module() -> Any:
+def plot_module() -> Any:
     """loamara.plot with matplotlib importable, else RunError."""
     from . import plot
 
     try:
-        plot._matplotlib()
-    except ImportError as exc:
-        raise RunError(str(exc)) from None
+        import matplotlib  # noqa: F401
+    except ImportError:
+        raise RunError(plot.MATPLOTLIB_MISSING) from None
     return plot
 
 
@@ -115,7 +116,7 @@ def cmd_curves(args: argparse.Namespace) -> int:
     if all(v is None for v in soil.values()):
         raise RunError("describe the soil: --sand, --silt, --clay (%), --om "
                        "or --oc (%), --bd (g/cm3)")
-    plot = _plot_module()
+    plot = plot_module()
     with warnings.catch_warnings(record=True) as records:
         warnings.simplefilter("always")
         try:
@@ -124,7 +125,7 @@ def cmd_curves(args: argparse.Namespace) -> int:
         except (CurveError, UnitError, RangeError, ValueError,
                 ImportError) as exc:
             raise RunError(cli_text(str(exc))) from None
-    _Warnings().add(records)
+    WarningPrinter().add(records)
     for s in plot.skipped(fig):
         print(f"loamara: skipped {s.name} ({s.publication}): {s.reason}",
               file=sys.stderr)
@@ -143,12 +144,12 @@ def read_texture(path: Path, columns: Sequence[str], delimiter: str = ","
     """The sand, silt and clay columns (in this order) of a CSV or Parquet
     table as float64 arrays, and the number of rows; RunError naming the
     file, line and column of anything that is not a number."""
-    from . import _tables
+    from .io import TableError, read_columns, read_header
 
     if not path.exists():
         raise RunError(f"{path}: no such file")
     try:
-        header = _tables.read_header(path, delimiter)
+        header = read_header(path, delimiter)
         missing = [c for c in columns if c not in header]
         if missing:
             raise RunError(
@@ -159,14 +160,14 @@ def read_texture(path: Path, columns: Sequence[str], delimiter: str = ","
         if twice:
             raise RunError(f"{path}: column {twice[0]!r} appears more than "
                            "once in the header")
-        parts: list[list[np.ndarray]] = [[] for _ in columns]
         what = ("sand, % by mass", "silt, % by mass", "clay, % by mass")
-        for chunk in _tables.read_chunks(path, header, 200_000, delimiter):
-            for i, col in enumerate(columns):
-                parts[i].append(chunk.numbers(col, what[i]))
-    except _tables.TableError as exc:
+        what_of: dict[str, str] = {}
+        for col, w in zip(columns, what):
+            what_of.setdefault(col, w)
+        got = read_columns(path, header, what_of, delimiter)
+    except TableError as exc:
         raise RunError(str(exc)) from None
-    values = [np.concatenate(p) if p else np.empty(0) for p in parts]
+    values = [got[c] for c in columns]
     return values, int(values[0].size)
 
 
@@ -177,7 +178,7 @@ def cmd_triangle(args: argparse.Namespace) -> int:
     if len(args.delimiter) != 1:
         raise RunError(f"the delimiter must be one character, not "
                        f"{args.delimiter!r}")
-    plot = _plot_module()
+    plot = plot_module()
     (sand, silt, clay), rows = read_texture(
         source, (args.sand, args.silt, args.clay), args.delimiter)
     if rows == 0:
@@ -247,10 +248,10 @@ def add_parser(sub: Any) -> None:
     t = kinds.add_parser(
         "triangle", help="samples in the USDA texture triangle",
         description="The USDA texture triangle with the twelve class areas "
-        "and one point per row of a table (CSV or Parquet), coloured by its "
-        "class. Sand, silt and clay are percent by mass.")
-    t.add_argument("input", help="table of samples (.csv or .parquet) with "
-                   "a header")
+        f"and one point per row of a table ({label_text('table')}), coloured "
+        "by its class. Sand, silt and clay are percent by mass.")
+    t.add_argument("input", help=f"table of samples ({suffix_text('table')}) "
+                   "with a header")
     t.add_argument("--sand", default="sand", metavar="COLUMN",
                    help="column of sand (default 'sand')")
     t.add_argument("--silt", default="silt", metavar="COLUMN",

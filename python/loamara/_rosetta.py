@@ -101,7 +101,7 @@ def estimate(name: str, *, units: Mapping[str, str] | None = None,
              check: str = "warn", **inputs: Any) -> Any:
     """Rosetta for named inputs; see the module's docstring."""
     from . import _checks
-    from ._estimate import Result, _Prepared
+    from ._estimate import Result, Prepared
 
     try:
         from rosetta import rosetta
@@ -139,4 +139,4 @@ def estimate(name: str, *, units: Mapping[str, str] | None = None,
         sd[:, j].reshape(shape) for j in range(5)) + (code.reshape(shape),)
     notes = tuple(f"Rosetta model {int(c)} for {int((code == c).sum())} "
                   "sample(s)" for c in np.unique(code))
-    return Result(_Prepared(ptf), values, notes=notes)
+    return Result(Prepared(ptf), values, notes=notes)

@@ -8,7 +8,7 @@ Inputs come from the columns (variables) named like them, or mapped with
 of the publication.  Every value is converted and checked as
 :func:`loamara.estimate` does.
 
-Tables are read and written in chunks of rows (``_tables``); the output
+Tables are read and written in chunks of rows (:mod:`loamara.io`); the output
 holds the input columns unchanged, then one column per output whose name
 states its unit (``theta_33 [cm^3/cm^3]``; in Parquet the unit is also in
 the schema).  The output is written to a hidden temporary file beside the
@@ -33,16 +33,17 @@ from typing import Any
 
 import numpy as np
 
-from . import _tables
-from ._errors import RunError
-from ._formats import format_of, suffix_text
-from ._output import create_part_file, install, remove
+from ._errors import RunError, TableError, TableWarning
 from ._progress import Progress
+from .io import (Format, count_rows, format_of, input_schema, is_raster,
+                 read_chunks, read_header, suffix_text, table_format,
+                 writer_class)
+from .io._output import create_part_file, install, remove
 from ._bind import BindError, Binding, bind, near_column
 from ._catalog import PTF
 from ._checks import RangeError, RangeWarning
 from ._dedup import Seen
-from ._estimate import _output_conversions, estimate
+from ._estimate import estimate, output_conversions
 from .presets import get as get_preset
 
 DEFAULT_CHUNK_ROWS = 200_000
@@ -105,14 +106,6 @@ def check_paths(sources: Sequence[Path], target: Path) -> None:
             raise RunError(f"the output {target} is the input file: choose "
                            "another output file, the input is never "
                            "replaced")
-
-
-def _count_lines(path: Path) -> int:
-    n = 0
-    with open(path, "rb") as f:
-        for block in iter(lambda: f.read(1 << 20), b""):
-            n += block.count(b"\n")
-    return n
 
 
 class _Header(Mapping[str, Any]):
@@ -180,7 +173,7 @@ def output_columns(ptf: PTF, binding: Binding, opts: RunOptions,
     """The outputs to write (positions), their column names with units, and
     their units."""
     try:
-        units_out, _ = _output_conversions(ptf, binding, opts.out_units)
+        units_out, _ = output_conversions(ptf, binding, opts.out_units)
     except (TypeError, ValueError) as exc:
         raise RunError(cli_text(str(exc))) from None
     names = ptf.output_names
@@ -207,7 +200,7 @@ def output_columns(ptf: PTF, binding: Binding, opts: RunOptions,
     return chosen, cols, [units_out[names[j]] for j in chosen]
 
 
-class _Warnings:
+class WarningPrinter:
     """The plausibility warnings of all chunks, reported once each."""
 
     def __init__(self) -> None:
@@ -215,7 +208,7 @@ class _Warnings:
 
     def add(self, records: Sequence[warnings.WarningMessage]) -> None:
         for w in records:
-            if issubclass(w.category, (RangeWarning, _tables.TableWarning)):
+            if issubclass(w.category, (RangeWarning, TableWarning)):
                 first = str(w.message).split("\n(")[0]
                 if self.seen.first(first):
                     print("loamara: warning: " + cli_text(str(w.message)),
@@ -282,7 +275,7 @@ class EnsembleJob(Job):
 
     def __init__(self, kind: str, header: Sequence[str], opts: RunOptions,
                  source: str) -> None:
-        from ._ensemble import (UNITLESS, _given_preset, select_members,
+        from ._ensemble import (UNITLESS, given_preset, select_members,
                                 statistics)
 
         self.kind = kind
@@ -302,8 +295,8 @@ class EnsembleJob(Job):
                            + f", not in the header of {source}")
         base = get_preset(opts.preset) if opts.preset else None
         try:
-            _, given = _given_preset(dict.fromkeys(header), {}, opts.units,
-                                     base, self.names)
+            _, given = given_preset(dict.fromkeys(header), {}, opts.units,
+                                    base, self.names)
             chosen = select_members(
                 kind, given.variables, opts.ptfs,
                 opts.ensemble.get("members", "default"),
@@ -367,7 +360,7 @@ class EnsembleJob(Job):
 def _raster_warnings() -> Any:
     """Collects the plausibility warnings of a raster run (blocks are
     checked as they are computed, on any thread) and prints each once."""
-    notes = _Warnings()
+    notes = WarningPrinter()
 
     @contextlib.contextmanager
     def collect() -> Iterator[None]:
@@ -388,10 +381,10 @@ def run_raster(ptf: PTF, sources: Sequence[Path], target: Path,
     variables bound to inputs by name, --map or preset, units from their
     attributes) and writes the outputs to the raster ``target``; lazily,
     block by block.  Returns a description of what was written."""
-    from . import _rasters
+    from .io import open_inputs
 
     _check_raster_paths(sources, target)
-    ds = _rasters.open_inputs(list(sources), opts.raster_chunk)
+    ds = open_inputs(list(sources), opts.raster_chunk)
     binding = bind_columns(ptf, [str(v) for v in ds.data_vars], opts,
                            ", ".join(map(str, sources)))
     chosen, _, units_out = output_columns(ptf, binding, opts, [], "")
@@ -419,11 +412,11 @@ def run_raster_ensemble(kind: str, sources: Sequence[Path], target: Path,
                         opts: RunOptions) -> str:
     """The ensemble of ``kind`` on every cell of the rasters ``sources``:
     one map per function and one per statistic."""
-    from . import _rasters
     from ._ensemble import ensemble
+    from .io import open_inputs
 
     _check_raster_paths(sources, target)
-    ds = _rasters.open_inputs(list(sources), opts.raster_chunk)
+    ds = open_inputs(list(sources), opts.raster_chunk)
     try:
         e = ensemble(kind, ds, units=opts.units or None, preset=opts.preset,
                      check=opts.check, ptfs=opts.ptfs,
@@ -465,8 +458,12 @@ def run_raster_ensemble(kind: str, sources: Sequence[Path], target: Path,
     return f"{len(e.names)} functions and {len(e.stats)} statistics"
 
 
-# CF standard names of the kinds that have one (CF standard name table),
-# for outputs in a plain (not logarithmic) unit.
+# CF standard names of the kinds that have one, for outputs in a plain (not
+# logarithmic) unit.  Each is an entry of the CF Standard Name Table,
+# version 93 (2026-03-17), as shipped in compliance-checker 6.1.0
+# (compliance_checker/data/cf-standard-name-table.xml); theta_33 and
+# theta_1500 take the names of field capacity and wilting point, as the
+# catalog's kinds describe them.
 CF_STANDARD_NAMES = {
     "ksat": "soil_hydraulic_conductivity_at_saturation",
     "theta_fc": "volume_fraction_of_condensed_water_in_soil_at_field_capacity",
@@ -500,25 +497,23 @@ def _cf_globals(what: str, citations: Sequence[Any]) -> dict[str, str]:
 def _write_raster(ds: Any, outputs: dict[str, Any], target: Path,
                   opts: RunOptions, attrs: Mapping[str, str] | None = None
                   ) -> None:
-    from . import _rasters
+    from .io import output_dataset, write_outputs
 
     try:
         with _raster_warnings():
-            out = _rasters.output_dataset(ds, outputs)
+            out = output_dataset(ds, outputs)
             out.attrs.update(attrs or {})
-            _rasters.write_outputs(out, target, progress=opts.progress,
+            write_outputs(out, target, progress=opts.progress,
                                    scheduler=opts.scheduler)
     except RunError as exc:
         raise RunError(cli_text(str(exc))) from None
 
 
 def _check_raster_paths(sources: Sequence[Path], target: Path) -> None:
-    from . import _rasters
-
-    if not _rasters.is_raster(target):
+    if not is_raster(target):
         raise RunError(f"cannot write a raster to {target}: use "
                        + suffix_text("raster"))
-    tables = [s for s in sources if not _rasters.is_raster(s)]
+    tables = [s for s in sources if not is_raster(s)]
     if tables:
         raise RunError("rasters and tables cannot be mixed: "
                        + ", ".join(map(str, tables))
@@ -560,7 +555,7 @@ def run_job(make_job: Any, source: Path, target: Path,
         raise RunError(f"the delimiter must be one character, not "
                        f"{opts.delimiter!r}")
     check_paths([source], target)
-    out_fmt = _tables.table_format(target)
+    out_fmt = table_format(target)
     if out_fmt is None:
         raise RunError(f"cannot write a table to {target}: use "
                        f"{suffix_text('table')} (a raster input writes "
@@ -599,34 +594,32 @@ def _spooled(source: Path) -> Iterator[Path]:
         path.unlink(missing_ok=True)
 
 
-def _run_table(make_job: Any, source: Path, fout: Any, out_fmt: str,
+def _run_table(make_job: Any, source: Path, fout: Any, out_fmt: Format,
                opts: RunOptions, src: str) -> int:
     try:
-        header = _tables.read_header(source, opts.delimiter)
+        header = read_header(source, opts.delimiter)
         job = make_job(header, src)
-        total = (max(_count_lines(source) - 1, 0)
-                 if opts.progress
-                 and _tables.table_format(source) != "parquet" else None)
+        total = count_rows(source) if opts.progress else None
         bar = Progress(total, opts.progress)
         try:
             return _write_all(job, source, src, header, fout, out_fmt, opts,
                               bar)
         finally:
             bar.close()
-    except _tables.TableError as exc:
+    except TableError as exc:
         # Name the caller's file, also when it was read through a copy.
         raise RunError(str(exc).replace(str(source), src)) from None
 
 
 def _write_all(job: Job, source: Path, src: str, header: list[str],
-               fout: Any, out_fmt: str, opts: RunOptions,
+               fout: Any, out_fmt: Format, opts: RunOptions,
                bar: Progress) -> int:
-    writer = _tables.TableWriter(fout, out_fmt, header, job.columns,
-                                 job.units, opts.delimiter)
-    notes = _Warnings()
+    writer = writer_class(out_fmt)(fout, header, job.columns, job.units,
+                                   opts.delimiter)
+    notes = WarningPrinter()
     total = 0
-    for chunk in _tables.read_chunks(source, header, opts.chunk_rows,
-                                     opts.delimiter):
+    for chunk in read_chunks(source, header, opts.chunk_rows,
+                             opts.delimiter):
         with warnings.catch_warnings(record=True) as records:
             warnings.simplefilter("always")
             data = {c: chunk.numbers(c, job.what[c], c in job.index_labels)
@@ -644,7 +637,7 @@ def _write_all(job: Job, source: Path, src: str, header: list[str],
                              for o in outs])
         total += chunk.nrows
         bar.update(chunk.nrows)
-    writer.close(_tables.input_schema(source))
+    writer.close(input_schema(source))
     written = Rows(total)
     written.outside = dict(getattr(job, "outside", {}))
     return written

@@ -1137,9 +1137,9 @@ def ensemble(e: Any, labels: Sequence[str] | None = None,
 
 
 def _physical_mask(kind: str, values: np.ndarray) -> np.ndarray:
-    from ._ensemble import _physical
+    from ._ensemble import outside_physical
 
-    mask: np.ndarray = _physical(kind)(values)
+    mask: np.ndarray = outside_physical(kind)(values)
     return mask
 
 

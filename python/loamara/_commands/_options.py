@@ -8,7 +8,7 @@ from collections.abc import Sequence
 from pathlib import Path
 
 from .._errors import RunError
-from .._formats import suffix_text
+from ..io import suffix_text
 from .._run import DEFAULT_CHUNK_ROWS, RunOptions, progress_wanted
 
 
@@ -63,7 +63,7 @@ def run_options(args: argparse.Namespace) -> RunOptions:
 def inputs(args: argparse.Namespace) -> tuple[list[Path], bool]:
     """The input paths, and whether they are rasters (a table is one
     file)."""
-    from .._rasters import is_raster
+    from ..io import is_raster
 
     paths = [Path(p) for p in args.input]
     if any(is_raster(p) for p in paths) or is_raster(Path(args.output)):

@@ -10,7 +10,7 @@ from pathlib import Path
 
 from .._catalog import lookup
 from .._errors import RunError
-from .._formats import suffix_text
+from ..io import suffix_text
 from ._options import add_data_options, inputs, run_options
 
 def run(args: argparse.Namespace) -> int:

@@ -8,7 +8,7 @@ from typing import Any
 from pathlib import Path
 
 from .._catalog import lookup
-from .._formats import suffix_text
+from ..io import label_text, suffix_text
 from .._run import run_table
 from ._options import add_data_options, inputs, run_options
 
@@ -31,9 +31,11 @@ def run(args: argparse.Namespace) -> int:
 def add_parser(sub: Any) -> None:
     p = sub.add_parser(
         "run", help="apply a function to every row of a table",
-        description="Apply a function to every row of a table (CSV or "
-        "Parquet). Inputs come from the columns named like them (see "
-        "`loamara describe NAME`), from --map, or from a preset's column "
+        description="Apply a function to every row of a table ("
+        f"{label_text('table')}) or every cell of a raster "
+        f"({label_text('raster', ',')}). Inputs come from the columns "
+        "named like them (see `loamara describe NAME`), from --map, or "
+        "from a preset's column "
         "names; each is converted from its unit (--units, the preset, or "
         "else the unit of the publication) and checked. The output holds "
         "the input columns followed by one column per output, named with "

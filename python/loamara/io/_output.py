@@ -11,7 +11,7 @@ import secrets
 import shutil
 from pathlib import Path
 
-from ._errors import RunError
+from .._errors import RunError
 
 __all__ = ["part_path", "create_part_file", "free_part_path", "remove",
            "install"]
