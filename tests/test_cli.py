@@ -411,3 +411,51 @@ def test_zero_row_parquet_writes_a_valid_empty_table(tmp_path):
                ).returncode == 0
     assert pq.read_table(out).schema.names[:3] == ["sand", "clay", "om"]
 
+
+def test_the_format_registry_is_imported_without_its_libraries():
+    # Help texts and messages come from the registry: importing it (and
+    # loamara) must not import the libraries of any format.
+    code = ("import sys, loamara, loamara.io, loamara._cli\n"
+            "print(sorted(m for m in ('pandas', 'pyarrow', 'xarray', 'dask', "
+            "'rasterio', 'rioxarray', 'zarr', 'netCDF4') if m in sys.modules)"
+            " or 'none')")
+    out = subprocess.run([sys.executable, "-c", code], capture_output=True,
+                         text=True, timeout=120)
+    assert out.stdout.strip() == "none", out.stderr
+
+
+def test_a_table_format_is_one_module_and_one_registry_line(
+        tmp_path, monkeypatch, capsys):
+    import json
+    import types
+
+    from loamara._cli import main
+    from loamara.io import FORMATS, Format, TableWriter
+    from loamara.io import csv as csv_format
+
+    class JsonLines(TableWriter):
+        def write(self, chunk, outputs):
+            for k in range(chunk.nrows):
+                self.f.write((json.dumps({c: float(o[k]) for c, o in zip(
+                    self.columns, outputs)}) + "\n").encode())
+
+    module = types.ModuleType("loamara.io.jsonl")
+    module.READER = csv_format.READER
+    module.Writer = JsonLines
+    monkeypatch.setitem(sys.modules, "loamara.io.jsonl", module)
+    monkeypatch.setitem(FORMATS, "jsonl", Format(
+        "jsonl", "JSON lines", "table", (".jsonl",), "tables",
+        "jsonl:READER", "jsonl:Writer"))
+    src = write_csv(tmp_path / "in.csv", ["sand", "clay", "om"],
+                    [[0.4, 0.2, 2.5], [0.6, 0.1, 1.0]])
+    out = tmp_path / "out.jsonl"
+    assert main(["run", "saxton2006", str(src), "-o", str(out),
+                 "--outputs", "theta_33"]) == 0
+    rows = [json.loads(line) for line in out.read_text().splitlines()]
+    want = loamara.estimate("saxton2006", sand=[0.4, 0.6], clay=[0.2, 0.1],
+                            om=[2.5, 1.0])["theta_33"]
+    assert [k.split()[0] for k in rows[0]] == ["theta_33"]
+    assert_same_bits(np.array([r[next(iter(r))] for r in rows]), want)
+    with pytest.raises(SystemExit):
+        main(["run", "--help"])
+    assert ".jsonl" in capsys.readouterr().out
