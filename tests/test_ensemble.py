@@ -305,3 +305,19 @@ def test_ksat_ensemble_of_the_demo_layers(tmp_path):
         families = {loamara.lookup(m).family for m in members}
         assert len(families) == len(members)
         assert int(ds.ksat_n.max()) <= len(members)
+
+
+def test_one_texture_class_for_all_class_table_members(monkeypatch):
+    import loamara.texture as texture
+    calls = []
+    real = texture.usda_index
+    monkeypatch.setattr(texture, "usda_index",
+                        lambda *a: calls.append(1) or real(*a))
+    e = ensemble("ksat", TRIAL, units=PCT)
+    tables = [n for n in e.names
+              if "texture_class" in loamara.lookup(n).input_names]
+    assert len(tables) >= 3 and len(calls) == 1
+    calls.clear()
+    loamara.estimate("carsel1988", sand=TRIAL.sand, silt=TRIAL.silt,
+                     clay=TRIAL.clay)
+    assert len(calls) == 1  # the index of Result and of the call alike

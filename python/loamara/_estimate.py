@@ -743,8 +743,25 @@ def shared_derivations() -> Iterator[dict[Any, Any]]:
         _DERIVED.reset(token)
 
 
-def _sources_key(b: Bound) -> tuple[tuple[int, str | None], ...]:
-    return tuple((id(s.value), s.unit) for s in b.sources)
+def _sources_key(b: Bound) -> tuple[Any, ...]:
+    return tuple((_value_key(s.value), s.unit) for s in b.sources)
+
+
+def _value_key(v: Any) -> Any:
+    """What identifies a source's values within a scope: the memory of a
+    NumPy array (a pandas column or an xarray variable taken from its
+    table again is a new object over the same memory), the name of a dask
+    array (its graph), else the object itself."""
+    data = v.data if hasattr(v, "dims") and hasattr(v, "data") else v
+    if type(data).__module__.startswith("pandas"):
+        data = data.to_numpy() if hasattr(data, "to_numpy") else data
+    if isinstance(data, np.ndarray):
+        return ("memory", data.__array_interface__["data"][0], data.shape,
+                data.strides, data.dtype.str)
+    name = getattr(data, "name", None)
+    if type(data).__module__.startswith("dask") and isinstance(name, str):
+        return ("dask", name)
+    return ("object", id(v))
 
 
 def _in_derivation_scope(fn: Any) -> Any:
