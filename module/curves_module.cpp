@@ -6,17 +6,7 @@
 
 namespace {
 
-PyModuleDef curves_module = {
-    PyModuleDef_HEAD_INIT,
-    "loamara._curves",  // name
-    nullptr,            // no docstring
-    -1,                 // no per-module state
-    nullptr,            // no methods
-    nullptr,            // no slots
-    nullptr,            // traverse
-    nullptr,            // clear
-    nullptr,            // free
-};
+PTF_MODULE_DEF(curves_module, "loamara._curves");
 
 }  // namespace
 

@@ -5,17 +5,7 @@
 
 namespace {
 
-PyModuleDef loamara_module = {
-    PyModuleDef_HEAD_INIT,
-    "_loamara",  // name
-    nullptr,     // no docstring
-    -1,          // no per-module state
-    nullptr,     // no methods
-    nullptr,     // no slots
-    nullptr,     // traverse
-    nullptr,     // clear
-    nullptr,     // free
-};
+PTF_MODULE_DEF(loamara_module, "_loamara");
 
 }  // namespace
 

@@ -8,17 +8,7 @@
 
 namespace {
 
-PyModuleDef more_module = {
-    PyModuleDef_HEAD_INIT,
-    "loamara._more",  // name
-    nullptr,          // no docstring
-    -1,               // no per-module state
-    nullptr,          // no methods
-    nullptr,          // no slots
-    nullptr,          // traverse
-    nullptr,          // clear
-    nullptr,          // free
-};
+PTF_MODULE_DEF(more_module, "loamara._more");
 
 }  // namespace
 

@@ -207,6 +207,13 @@ int ptf_register_table(PyObject* module, const PtfUfuncEntry* table,
 PyObject* ptf_create_module(PyModuleDef* def, const PtfUfuncEntry* table,
                             int size);
 
+// The static definition of an extension module of this project, `var`,
+// named `dotted_name`: single-phase initialisation, no docstring, no
+// methods, no slots, no per-module state.
+#define PTF_MODULE_DEF(var, dotted_name)                                 \
+    PyModuleDef var = {PyModuleDef_HEAD_INIT, dotted_name, nullptr, -1, \
+                       nullptr, nullptr, nullptr, nullptr, nullptr}
+
 // Input element type of a kernel: double unless it declares in_type.
 template <class K, class = void>
 struct kernel_input {

@@ -98,8 +98,13 @@ def test_default_ksat_ensemble_of_the_trial_soils():
     vals = e.members.to_numpy()
     assert not (vals < 0).any()
     logs = np.log10(vals)
-    assert_same_bits(e.gmean.to_numpy(),
-                     10 ** (logs.sum(axis=1) / vals.shape[1]))
+    np.testing.assert_allclose(e.gmean, 10 ** (logs.sum(axis=1)
+                                                / vals.shape[1]), rtol=1e-14)
+    # Quantiles on whole positions are member values, not 10**log10(x).
+    assert vals.shape[1] % 2 == 1
+    assert_same_bits(e.median.to_numpy(), np.sort(vals, axis=1)[
+        :, vals.shape[1] // 2])
+    assert_same_bits(e.max.to_numpy(), vals.max(axis=1))
     np.testing.assert_allclose(e.std_log10, logs.std(axis=1, ddof=1),
                                rtol=1e-13)
     # Every variant: impossible values counted, left out of the statistics
@@ -300,3 +305,19 @@ def test_ksat_ensemble_of_the_demo_layers(tmp_path):
         families = {loamara.lookup(m).family for m in members}
         assert len(families) == len(members)
         assert int(ds.ksat_n.max()) <= len(members)
+
+
+def test_one_texture_class_for_all_class_table_members(monkeypatch):
+    import loamara.texture as texture
+    calls = []
+    real = texture.usda_index
+    monkeypatch.setattr(texture, "usda_index",
+                        lambda *a: calls.append(1) or real(*a))
+    e = ensemble("ksat", TRIAL, units=PCT)
+    tables = [n for n in e.names
+              if "texture_class" in loamara.lookup(n).input_names]
+    assert len(tables) >= 3 and len(calls) == 1
+    calls.clear()
+    loamara.estimate("carsel1988", sand=TRIAL.sand, silt=TRIAL.silt,
+                     clay=TRIAL.clay)
+    assert len(calls) == 1  # the index of Result and of the call alike

@@ -38,6 +38,7 @@ _ARRAY_API = ctypes.pythonapi.PyCapsule_New(
 # (whose own import needs NumPy).
 CURVES_FILE = importlib.util.find_spec("loamara._curves").origin
 MORE_FILE = importlib.util.find_spec("loamara._more").origin
+STATS_FILE = importlib.util.find_spec("loamara._stats").origin
 IMPORT = {
     "_loamara": "import _loamara",
     "_curves": ("import importlib.util as u; _curves = u.module_from_spec("
@@ -46,6 +47,9 @@ IMPORT = {
     "_more": ("import importlib.util as u; _more = u.module_from_spec("
               f"u.spec_from_file_location('loamara._more', "
               f"{MORE_FILE!r}))"),
+    "_stats": ("import importlib.util as u; _stats = u.module_from_spec("
+               f"u.spec_from_file_location('loamara._stats', "
+               f"{STATS_FILE!r}))"),
 }
 
 
@@ -86,7 +90,7 @@ def standin_core(body, name="numpy/_core/_multiarray_umath.py"):
             name: body}
 
 
-@pytest.mark.parametrize("module", ["_loamara", "_curves", "_more"])
+@pytest.mark.parametrize("module", ["_loamara", "_curves", "_more", "_stats"])
 def test_no_numpy_at_all(tmp_path, module):
     out, err = run_import(tmp_path, {}, prelude="sys.modules['numpy'] = None",
                           module=module)
@@ -175,6 +179,7 @@ def test_ufunc_api_cannot_be_bound(tmp_path, ufunc_api, printed):
     ("_loamara", "PyInit__loamara"),
     ("loamara._curves", "PyInit__curves"),
     ("loamara._more", "PyInit__more"),
+    ("loamara._stats", "PyInit__stats"),
 ])
 def test_exported_symbols(module, entry):
     nm = shutil.which("nm")

@@ -40,6 +40,7 @@ from __future__ import annotations
 import functools
 import importlib
 import sys
+import threading
 import warnings
 from collections.abc import Iterable, Mapping, Sequence
 from dataclasses import dataclass, field
@@ -50,7 +51,7 @@ import numpy as np
 from . import _checks
 from ._applicable import Candidate, applicable
 from ._catalog import PTF, catalog, kinds
-from ._estimate import Result, estimate
+from ._estimate import Result, estimate, shared_derivations
 from .presets import Preset, Variable
 from .presets import get as get_preset
 
@@ -103,6 +104,13 @@ class Member:
         return bool(self.suctions)
 
 
+class _Deferred:
+    """A value built the first time it is asked for."""
+
+    def __init__(self, build: Any) -> None:
+        self.build = build
+
+
 @dataclass(repr=False)
 class Ensemble:
     """The members of an ensemble and their statistics across functions.
@@ -126,7 +134,15 @@ class Ensemble:
     curves: list[str] = field(default_factory=list)
     summary: str = "linear"
 
+    def __post_init__(self) -> None:
+        if isinstance(self.members, _Deferred):  # built when asked for
+            self.__dict__["_deferred"] = self.__dict__.pop("members")
+
     def __getattr__(self, name: str) -> Any:
+        if name == "members" and "_deferred" in self.__dict__:
+            value = self.__dict__.pop("_deferred").build()
+            self.__dict__["members"] = value
+            return value
         stats = self.__dict__.get("stats", {})
         if name in stats:
             return stats[name]
@@ -275,28 +291,31 @@ def ensemble(target: str, data: Any = None, *,
     values, flags = [], []
     notes: dict[str, list[str]] = {}
     seen: set[str] = set()
-    for m in chosen:
-        with _checks.collected() as found:
-            values.append(_member(m, data, inputs, given, unit, check,
-                                  threads))
-            flags.append(_extrapolated(m, data, inputs, given))
-        for text, category in found:  # each problem of the data once
-            key = text.split(":", 1)[-1]
-            if key not in seen:
-                seen.add(key)
-                warnings.warn(text, category, stacklevel=2)
-        notes[m.label] = m.candidate.conversions()
-        doubt = getattr(m.ptf, "doubt", None)
-        if doubt:
-            notes[m.label].append(f"doubt: {doubt}")
+    with shared_derivations():  # e.g. one texture class for all members
+        for m in chosen:
+            with _checks.collected() as found:
+                values.append(_member(m, data, inputs, given, unit, check,
+                                      threads))
+                flags.append(_extrapolated(m, data, inputs, given))
+            for text, category in found:  # each problem of the data once
+                key = text.split(":", 1)[-1]
+                if key not in seen:
+                    seen.add(key)
+                    warnings.warn(text, category, stacklevel=2)
+            notes[m.label] = m.candidate.conversions()
+            doubt = getattr(m.ptf, "doubt", None)
+            if doubt:
+                notes[m.label].append(f"doubt: {doubt}")
     labels = [m.label for m in chosen]
     summary = kinds()[target].summary
+    names = statistics(target, weights)
+    row = _range_row(target, log=summary == "log", keep_outside=keep_outside,
+                     strict=domain == "strict", weighted=rmse is not None)
     stats_of = functools.partial(
-        _statistics, outside=outside_physical(target),
-        log=summary == "log",
-        keep_outside=keep_outside, strict=domain == "strict", rmse=rmse)
-    stacked, stats = _gather(values, flags, labels, target, stats_of,
-                             statistics(target, weights), threads)
+        _statistics, names=names, range_row=row,
+        weights=None if rmse is None else 1.0 / (rmse * rmse))
+    stacked, stats = _gather(values, flags, labels, target, stats_of, names,
+                             threads)
     return Ensemble(target, unit, labels, stacked, stats, notes,
                     {m.label: m.reason for m in chosen},
                     [m.label for m in chosen if m.from_curve], summary)
@@ -626,62 +645,59 @@ def outside_physical(kind: str) -> Any:
     return outside
 
 
-def _quantile(ordered: np.ndarray, n: np.ndarray, p: float) -> np.ndarray:
-    """The p-quantile of the first n values of each sorted row (linear
-    interpolation between order statistics, NumPy's default); NaN where
-    n is 0."""
-    pos = p * np.maximum(n - 1, 0)
-    below = np.floor(pos).astype(np.intp)
-    above = np.minimum(below + 1, np.maximum(n - 1, 0))
-    a = np.take_along_axis(ordered, below[..., None], axis=-1)[..., 0]
-    b = np.take_along_axis(ordered, above[..., None], axis=-1)[..., 0]
-    q = a + (b - a) * (pos - below)
-    return np.where(n > 0, np.where(pos == below, a, q), np.nan)
+def _range_row(kind: str, *, log: bool, keep_outside: bool, strict: bool,
+               weighted: bool) -> np.ndarray:
+    """The kind's physical range and the options, as the compiled
+    statistics take them (loamara._stats): lo, hi (NaN for no bound),
+    which bounds are open, and the options as bits."""
+    k = kinds()[kind]
+    lo, hi = k.range if k.range is not None else (None, None)
+    open_lo, open_hi = k.range_open if k.range is not None else (False,
+                                                                 False)
+    return np.array([np.nan if lo is None else lo,
+                     np.nan if hi is None else hi,
+                     1 * bool(open_lo) + 2 * bool(open_hi),
+                     1 * log + 2 * keep_outside + 4 * strict + 8 * weighted],
+                    dtype=np.float64)
 
 
-def _statistics(stack: np.ndarray, flags: np.ndarray, *, outside: Any,
-                log: bool, keep_outside: bool, strict: bool,
-                rmse: np.ndarray | None) -> tuple[np.ndarray, ...]:
-    """The statistics over the last axis (the members), in the order of
-    :func:`statistics`; NaN members are skipped, and a sample without any
-    value gets NaN (and counts of 0) without a warning."""
+# The row of each statistic in the output of the compiled statistics.
+_ROW = {"mean": 0, "gmean": 0, "weighted_mean": 1, "std": 2,
+        "std_log10": 2, "median": 3, "q25": 4, "q75": 5, "iqr": 6,
+        "iqr_log10": 6, "min": 7, "max": 8, "n": 9, "n_outside": 10,
+        "n_extrapolated": 11}
+
+
+def _statistics(stack: np.ndarray, flags: Any, *, names: Sequence[str],
+                range_row: np.ndarray, weights: np.ndarray | None,
+                axis: int = -1, out: np.ndarray | None = None,
+                logs: np.ndarray | None = None) -> tuple[np.ndarray, ...]:
+    """The statistics ``names`` over ``axis`` of the stack (the members),
+    in one compiled pass per sample (``loamara._stats.ensemble_statistics``,
+    whose comment gives the definitions); ``out``, if given, receives all
+    twelve of them as rows (in the order of ``_ROW``).  NaN members
+    are skipped, and a sample without any value gets NaN (and counts of 0)
+    without a warning.  A log summary works on natural logarithms: the
+    geometric mean is exp(mean(ln x)), the spreads those of ln x divided by
+    ln 10; a quantile that falls on an order statistic, as the median of
+    an odd number of members does, is that member's value itself."""
+    from ._stats import ensemble_statistics
+
+    stack = np.asarray(stack, dtype=np.float64)
+    m = stack.shape[axis]
+    w = np.zeros(m) if weights is None else weights
+    flags = np.asarray(flags, dtype=bool)
+    if flags.ndim == 0:
+        flags = np.broadcast_to(flags, (m,))
     with np.errstate(all="ignore"):
-        stack = np.asarray(stack, dtype=np.float64)
-        valid = ~np.isnan(stack)
-        bad = outside(stack)
-        ext = np.asarray(flags, dtype=bool) & valid
-        use = valid & ~bad if not keep_outside else valid
-        if strict:
-            use = use & ~ext
-        if log:  # a logarithm needs a positive value
-            use = use & (stack > 0)
-            x = np.log10(np.where(use, stack, 1.0))
-        else:
-            x = stack
-        x = np.where(use, x, np.nan)
-        n = np.sum(use, axis=-1)
-        mean = np.sum(np.where(use, x, 0.0), axis=-1) / n
-        dev = x - mean[..., None]
-        std = np.sqrt(np.sum(np.where(use, dev * dev, 0.0), axis=-1)
-                      / (n - 1))
-        ordered = np.sort(x, axis=-1)  # NaN last
-        q25, median, q75 = (_quantile(ordered, n, p)
-                            for p in (0.25, 0.5, 0.75))
-        lo, hi = ordered[..., 0], _quantile(ordered, n, 1.0)
-        weighted = None
-        if rmse is not None:
-            w = np.where(use, 1.0 / (rmse * rmse), 0.0)
-            weighted = (np.sum(np.where(use, x, 0.0) * w, axis=-1)
-                        / np.sum(w, axis=-1))
-        back = (lambda v: np.power(10.0, v)) if log else (lambda v: v)
-        first = [back(mean)]
-        if weighted is not None:
-            first.append(back(weighted))
-        return (*first, np.where(n >= 2, std, np.nan), back(median),
-                back(q25), back(q75), q75 - q25, back(lo), back(hi),
-                n.astype(np.float64),
-                np.sum(bad, axis=-1).astype(np.float64),
-                np.sum(ext, axis=-1).astype(np.float64))
+        # Natural logarithms for a log summary (read for no other), in
+        # ``logs`` if given.
+        logs = np.log(stack, out=logs) if range_row[3] % 2 else stack
+        result = ensemble_statistics(
+            stack, logs, flags, w, range_row, out=out,
+            axes=[(axis,), (axis,), (axis if flags.ndim > 1 else -1,),
+                  (-1,), (-1,), (0,)])
+    return tuple(result[_ROW[k]] for k in names)
 
 
 # Soils per block of the statistics of NumPy data.
@@ -731,33 +747,46 @@ def _gather(values: list[Any], flags: list[Any], names: list[str],
     marks = [np.broadcast_to(f, shape).reshape(-1) if f.ndim else None
              for f in marked]
     size = int(np.prod(shape, dtype=np.int64))
-    stack = np.empty((size, len(arrays)), dtype=np.float64)
-    out = [np.empty(size, dtype=np.float64) for _ in stat_names]
+    m = len(arrays)
+    out = np.empty((len(set(_ROW.values())), size), dtype=np.float64)
+    scratch = threading.local()
 
     def run(idx: tuple[slice, ...]) -> None:
-        # One block of soils at a time, while it is in the cache: the
-        # members side by side, then their statistics.
-        rows = idx[0] if idx else slice(None)
-        block = stack[rows]
+        # One block of soils at a time, members first (each member's
+        # values one row), in buffers of this thread that stay in the
+        # cache from block to block.
+        rows = idx[0] if idx else slice(0, size)
+        count = len(range(*rows.indices(size)))
+        if getattr(scratch, "values", None) is None:
+            scratch.values = np.empty((m, _BLOCK_ROWS))
+            scratch.logs = np.empty((m, _BLOCK_ROWS))
+            scratch.flags = np.zeros((m, _BLOCK_ROWS), dtype=bool)
+        big = count > _BLOCK_ROWS
+        block = np.empty((m, count)) if big else scratch.values[:, :count]
+        logs = np.empty((m, count)) if big else scratch.logs[:, :count]
         for j, a in enumerate(arrays):
-            block[:, j] = a[rows]
-        flag: Any = False
+            block[j] = a[rows]
+        flag: Any = np.zeros(m, dtype=bool)
         if any(f is not None for f in marks):
-            flag = np.zeros(block.shape, dtype=bool)
+            flag = np.zeros((m, count), dtype=bool) if big else \
+                scratch.flags[:, :count]
             for j, f in enumerate(marks):
-                if f is not None:
-                    flag[:, j] = f[rows]
-        for o, r in zip(out, stats_of(block, flag)):
-            o[rows] = r
+                flag[j] = False if f is None else f[rows]
+        stats_of(block, flag, axis=0, out=out[:, rows], logs=logs)
 
     from .parallel import default_threads, run_chunked
     run_chunked((size,), run, threads or default_threads(),
                 chunk_size=_BLOCK_ROWS)
-    stack = stack.reshape(*shape, len(arrays))
-    stats = {k: v.reshape(shape) for k, v in zip(stat_names, out)}
-    if index is not None and stack.ndim == 2:
-        members = pd.DataFrame(stack, index=index, columns=names)
+    stats = {k: out[_ROW[k]].reshape(shape) for k in stat_names}
+
+    def table() -> Any:
+        # The (soils, members) table, built when it is first asked for.
+        stack = np.stack(arrays, axis=-1).reshape(*shape, m)
+        if index is not None and stack.ndim == 2:
+            return pd.DataFrame(stack, index=index, columns=names)
+        return stack
+
+    if index is not None and len(shape) == 1:
         stats = {k: pd.Series(v, index=index, name=k)
                  for k, v in stats.items()}
-        return members, stats
-    return stack, stats
+    return _Deferred(table), stats

@@ -22,6 +22,8 @@ output index are prepared once, and error texts are built only on error.
 """
 from __future__ import annotations
 
+import contextlib
+import contextvars
 import functools
 import importlib
 import math
@@ -560,6 +562,7 @@ def _check_class_texture(ptf: PTF, binding: Binding, check: str) -> None:
         return
     from ._bind import class_index_sources
 
+    memo = _DERIVED.get()
     for b in binding.inputs:
         if b.derive is None or b.q.dtype != "uint32":
             continue
@@ -567,6 +570,11 @@ def _check_class_texture(ptf: PTF, binding: Binding, check: str) -> None:
             continue  # a class named by the caller (HYPRES' FAO class)
         if _lazy([s.value for s in b.sources]):
             continue
+        if memo is not None:  # the same fractions checked once per scope
+            key = ("texture checked", check, _sources_key(b))
+            if key in memo:
+                continue
+            memo[key] = ([s.value for s in b.sources], None)
         items: list[_checks.Checked] = []
         values: list[np.ndarray] = []
         for s in b.sources:
@@ -710,8 +718,74 @@ def _unit_conversion(s: Source, q: Quantity, ptf: PTF, unit: str) -> Any:
         ) from None
 
 
+# Derived inputs (the texture class of sand, silt and clay, silt from sand
+# and clay, organic matter from organic carbon) are computed once per
+# scope: one call of estimate, or all the members of an ensemble, which
+# derive them from the same arrays.  Keyed by the derivation, the unit it
+# works in and the identity and unit of each source; the sources are held
+# with the value, so that their identities stay theirs.
+_DERIVED: contextvars.ContextVar[dict[Any, Any] | None] = \
+    contextvars.ContextVar("loamara_derived", default=None)
+
+
+@contextlib.contextmanager
+def shared_derivations() -> Iterator[dict[Any, Any]]:
+    """A scope in which each derived input is computed once (the current
+    scope, if one is open)."""
+    memo = _DERIVED.get()
+    if memo is not None:
+        yield memo
+        return
+    token = _DERIVED.set({})
+    try:
+        yield _DERIVED.get() or {}
+    finally:
+        _DERIVED.reset(token)
+
+
+def _sources_key(b: Bound) -> tuple[Any, ...]:
+    return tuple((_value_key(s.value), s.unit) for s in b.sources)
+
+
+def _value_key(v: Any) -> Any:
+    """What identifies a source's values within a scope: the memory of a
+    NumPy array (a pandas column or an xarray variable taken from its
+    table again is a new object over the same memory), the name of a dask
+    array (its graph), else the object itself."""
+    data = v.data if hasattr(v, "dims") and hasattr(v, "data") else v
+    if type(data).__module__.startswith("pandas"):
+        data = data.to_numpy() if hasattr(data, "to_numpy") else data
+    if isinstance(data, np.ndarray):
+        return ("memory", data.__array_interface__["data"][0], data.shape,
+                data.strides, data.dtype.str)
+    name = getattr(data, "name", None)
+    if type(data).__module__.startswith("dask") and isinstance(name, str):
+        return ("dask", name)
+    return ("object", id(v))
+
+
+def _in_derivation_scope(fn: Any) -> Any:
+    """Runs ``fn`` in a scope of shared derivations."""
+    @functools.wraps(fn)
+    def scoped(*args: Any, **kwargs: Any) -> Any:
+        with shared_derivations():
+            return fn(*args, **kwargs)
+    return scoped
+
+
 def convert_input(b: Bound, ptf: PTF) -> Any:
     """The value of one bound input in the unit of the publication."""
+    memo = _DERIVED.get() if b.derive is not None else None
+    if memo is None:
+        return _converted(b, ptf)
+    key = (b.derive, b.work_unit or b.q.unit, b.q.established,
+           _sources_key(b))
+    if key not in memo:
+        memo[key] = ([s.value for s in b.sources], _converted(b, ptf))
+    return memo[key][1]
+
+
+def _converted(b: Bound, ptf: PTF) -> Any:
     from . import units as u
 
     q = b.q
@@ -884,6 +958,7 @@ def _is_table(value: Any) -> bool:
             or (xr is not None and isinstance(value, xr.Dataset)))
 
 
+@_in_derivation_scope
 def estimate(ptf: str | np.ufunc | PTF, /, *args: Any,
              units: Mapping[str, str] | None = None,
              out_units: Mapping[str, str] | None = None,
