@@ -45,7 +45,7 @@ class Source:
     label: str                # the name the caller used (keyword, column)
     value: Any                # as given (None for a derived input)
     unit: str | None          # the unit of the value; None: the publication's
-    how: str = "given"        # "given", "unit", "derived"
+    how: str = "given"        # "given", "unit", "derived", "absent"
 
 
 @dataclass
@@ -225,6 +225,8 @@ def bind(ptf: PTF, args: Sequence[Any], kwargs: Mapping[str, Any], *,
             d = _derive(q, pool, preset, bound)
             if d is not None:
                 bound[i] = d
+            elif q.optional:
+                bound[i] = absent(q, ptf)
     missing = [q.name for q, b in zip(ptf.inputs, bound) if b is None]
     known = set(names) | {a for q in ptf.inputs for a in q.aliases}
     unexpected = [k for k in kwargs if k not in pool.used
@@ -246,6 +248,14 @@ def bind(ptf: PTF, args: Sequence[Any], kwargs: Mapping[str, Any], *,
     result = Binding(ptf, [b for b in bound if b is not None])
     _assign_units(result, units or {}, preset, strict_units, data)
     return result
+
+
+def absent(q: Quantity, ptf: PTF) -> Bound:
+    """An optional input the data do not give: NaN, missing for every
+    sample, so that the function uses its model without it."""
+    return Bound(q, q.name, [Source(q.name, np.nan, None, "absent")],
+                 note=f"{q.name} not given (optional): {ptf.short_name} "
+                 "uses its model without it")
 
 
 def near_column(name: str, columns: Sequence[str]) -> str | None:
@@ -440,6 +450,8 @@ def _assign_units(binding: Binding, units: Mapping[str, str],
     labels: set[str] = set()
     for b in binding.inputs:
         for s in b.sources:
+            if s.how == "absent":
+                continue
             labels.add(s.label)
             labels.add(b.q.name) if s is b.source else None
             explicit = units.get(s.label)

@@ -871,10 +871,6 @@ def _outputs_ok(prep: _Prepared, outs: tuple[Any, ...]) -> bool:
     return True
 
 
-# Names evaluated by the rosetta-soil package, not by a ufunc.
-_ROSETTA = ("rosetta1", "rosetta2", "rosetta3")
-
-
 def _is_table(value: Any) -> bool:
     """A pandas DataFrame or an xarray Dataset: a table of named columns
     (variables), never one input's values."""
@@ -943,11 +939,6 @@ def estimate(ptf: str | np.ufunc | PTF, /, *args: Any,
     number from 0 to 4294967295, and ``loamara.units.UnitError`` for units
     that do not convert.
     """
-    if isinstance(ptf, str) and ptf.strip() in _ROSETTA:
-        # Rosetta: evaluated by the rosetta-soil package (loamara._rosetta).
-        from . import _rosetta
-        return _rosetta.estimate(ptf.strip(), units=units, check=check,
-                                 **inputs)
     prep = _prepared(ptf)
     if check not in _checks.CHECK_MODES:
         _checks.validate_mode(check)

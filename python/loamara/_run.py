@@ -282,8 +282,8 @@ class EnsembleJob(Job):
 
     def __init__(self, kind: str, header: Sequence[str], opts: RunOptions,
                  source: str) -> None:
-        from ._ensemble import (UNITLESS, _given_preset, select_members,
-                                statistics)
+        from ._ensemble import (UNITLESS, _given_preset, omitted_members,
+                                select_members, statistics)
 
         self.kind = kind
         self.names = {col: name for name, col in opts.mapping.items()}
@@ -308,6 +308,11 @@ class EnsembleJob(Job):
                 kind, given.variables, opts.ptfs,
                 opts.ensemble.get("members", "default"),
                 opts.ensemble.get("groups"))
+            # The functions of the kind left out, and why (for the notes).
+            self.omitted = omitted_members(
+                kind, given.variables, opts.ptfs,
+                opts.ensemble.get("members", "default"),
+                opts.ensemble.get("groups"))
         except ValueError as exc:
             raise RunError(str(exc)) from None
         cands = [m.candidate for m in chosen]
@@ -316,7 +321,8 @@ class EnsembleJob(Job):
                 f"{source}: no function estimates {kind} from the columns "
                 + ", ".join(map(repr, header))
                 + f"; `loamara which --have {','.join(header)}` lists what "
-                "they allow (--map COLUMN=NAME tells what a column holds)")
+                "they allow (--map COLUMN=NAME tells what a column holds)"
+                + "".join(f"; {n} {why}" for n, why in self.omitted.items()))
         self.ptfs = [c.ptf.name for c in cands]
         from ._catalog import kinds
         unit = kinds()[kind].unit or ""
