@@ -196,8 +196,20 @@ class Applicability(Mapping[str, list[Candidate]]):
             out.append("with one more quantity:")
             for kind in sorted(self.near, key=_kind_order):
                 names = ", ".join(p.name for p in self.near[kind])
-                out.append(f"  {kind} ({labels[kind].label}): {names}")
+                out.append(f"  {needs_text(kind)}: {names}")
         return "\n".join(out) + "\n"
+
+
+def needs_text(kind: str) -> str:
+    """The quantity of a kind that a function lacks, in words: its name
+    and label, and for a class index the quantities it is found from."""
+    from ._bind import class_index_sources
+
+    text = f"{kind} ({kinds()[kind].label})"
+    sources = class_index_sources(kind)
+    if sources:
+        text += ", or " + " and ".join(sources) + " to find it from"
+    return text
 
 
 def _kind_order(kind: str) -> tuple[int, float, str]:
@@ -296,14 +308,8 @@ def applicable(inputs: Any, *, units: Mapping[str, str] | None = None,
 def _one_more(chosen: Iterable[PTF], missing: Mapping[str, list[str]],
               steps: Mapping[str, Any], target: str | None
               ) -> dict[str, list[PTF]]:
-    """The functions (with an output of ``target``, or a retention curve
-    that gives it) that lack exactly one input, of an established kind, by
-    that kind."""
-    from .curves import has_curve
-
-    k = kinds().get(target) if target is not None else None
-    curve_ok = target == "available_water" or (
-        k is not None and k.basis == "volume" and bool(k.suction_kpa))
+    """The functions (with an output of ``target``, where given) that lack
+    exactly one input, of an established kind, by that kind."""
     near: dict[str, list[PTF]] = {}
     for p in chosen:
         lacking = missing.get(p.name)
@@ -313,8 +319,7 @@ def _one_more(chosen: Iterable[PTF], missing: Mapping[str, list[str]],
         if q.kind == "not_established":
             continue
         if target is not None and not any(o.kind == target
-                                          for o in p.outputs) and not (
-                curve_ok and p.curve is not None and has_curve(p)):
+                                          for o in p.outputs):
             continue
         near.setdefault(q.kind, []).append(p)
     return near

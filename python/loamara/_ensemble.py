@@ -48,7 +48,7 @@ from typing import Any
 import numpy as np
 
 from . import _checks
-from ._applicable import Candidate, applicable
+from ._applicable import Candidate, applicable, needs_text
 from ._catalog import PTF, catalog, kinds, lookup
 from ._estimate import Result, estimate
 from .presets import Preset, Variable
@@ -395,13 +395,14 @@ def _select(target: str, variables: tuple[tuple[str, Variable], ...],
     found = applicable(have, target=target, ptfs=ptfs,
                        kinds_of_names=by_kind)
     lacking: dict[str, str] = {}
+    near = {k: list(v) for k, v in found.near.items()}
     direct = _installed(found.get(target, []), lacking)
     if members == "all":
         chosen = tuple(
             Member(label, c, "every function with this output "
                    "(members='all')" + _group_text(c.ptf))
             for label, c in zip(_names(direct), direct))
-        return chosen, _omitted(chosen, lacking, found.near)
+        return chosen, _omitted(chosen, lacking, near)
     order = {p.name: i for i, p in enumerate(catalog())}
     families: dict[str, list[Candidate]] = {}
     for c in direct:
@@ -426,12 +427,12 @@ def _select(target: str, variables: tuple[tuple[str, Variable], ...],
     suctions = _curve_suctions(target)
     if suctions:
         picked += _curve_members(target, have, by_kind, ptfs, set(families),
-                                 order, suctions, lacking)
+                                 order, suctions, lacking, near)
     picked.sort(key=lambda t: order[t[0].ptf.name])
     labels = _names([c for c, _, _ in picked])
     chosen = tuple(Member(label, c, why, s)
                    for label, (c, why, s) in zip(labels, picked))
-    return chosen, _omitted(chosen, lacking, found.near)
+    return chosen, _omitted(chosen, lacking, near)
 
 
 def _installed(cands: Iterable[Candidate], lacking: dict[str, str]
@@ -458,8 +459,8 @@ def _omitted(chosen: Sequence[Member], lacking: Mapping[str, str],
     for kind, ptfs in near.items():
         for p in ptfs:
             if p.family not in families and _soil_group(p) is None:
-                out.setdefault(p.short_name, f"needs {kind} "
-                               f"({kinds()[kind].label}), not in the data")
+                out.setdefault(p.short_name, f"needs {needs_text(kind)}, "
+                               "not in the data")
     return tuple((n, why) for n, why in out.items()
                  if n in lacking or lookup(n).family not in families)
 
@@ -524,7 +525,8 @@ def _curve_suctions(target: str) -> tuple[float, ...]:
 def _curve_members(target: str, have: Mapping[str, str | None],
                    by_kind: Mapping[str, str], ptfs: tuple[str, ...] | None,
                    with_point: set[str], order: Mapping[str, int],
-                   suctions: tuple[float, ...], lacking: dict[str, str]
+                   suctions: tuple[float, ...], lacking: dict[str, str],
+                   near: dict[str, list[PTF]]
                    ) -> list[tuple[Candidate, str, tuple[float, ...]]]:
     from .curves import MODELS, has_curve
 
@@ -534,6 +536,8 @@ def _curve_members(target: str, have: Mapping[str, str | None],
     if not names:
         return []
     found = applicable(have, ptfs=names, kinds_of_names=by_kind)
+    for kind, ptfs_near in found.near.items():  # curves one quantity away
+        near.setdefault(kind, []).extend(ptfs_near)
     first: dict[str, Candidate] = {}
     for cands in found.values():
         for c in _installed(cands, lacking):
