@@ -92,9 +92,15 @@ def test_the_loam_finds_the_new_functions_and_their_curves_join_theta_33():
     found = loamara.applicable(list(LOAM))
     names = {p.short_name for p in found.ptfs()}
     assert {"wosten1999", "weynants2009", "toth2015", "toth2015_ptf05",
-            "toth2015_ptf09", "toth2015_ptf12", "cosby1984", "carsel1988",
-            "rawls1982_class", "schaap2001_class", "rosetta3", "rosetta2",
-            "rosetta1"} <= names
+            "toth2015_ptf09", "toth2015_ptf12", "cosby1984", "rawls1985",
+            "carsel1988", "rawls1982_class", "schaap2001_class", "rosetta3",
+            "rosetta2", "rosetta1"} <= names
+    # Rawls and Brakensiek's porosity from bulk density, as published
+    # implementations find it; no other function's porosity is.
+    r = loamara.estimate("rawls1985", sand=40, clay=20, bd=1.4)
+    assert r.h_b == loamara.calc_ptf_rawls1985(40.0, 20.0, 1.0 - 1.4 / 2.65)[1]
+    assert "porosity = 1 - bd / 2.65" in r.notes[0]
+    assert "ahuja1984" not in names
     # Keyword inputs: the class tables find the USDA class from them.
     e = loamara.ensemble("theta_33", units=PCT, **LOAM)
     pubs = {loamara.lookup(n).publication for n in e.names}

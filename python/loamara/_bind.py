@@ -7,7 +7,8 @@ This module decides, for every input of the function, where its value comes
 from, the unit that value is in, and how it is turned into the unit of the
 publication: a unit conversion, and where the quantity itself differs, a
 derivation (organic matter from organic carbon with the van Bemmelen factor
-1.724; silt as 100 % less sand and clay).  The same decisions serve
+1.724; silt as 100 % less sand and clay; total porosity from bulk density
+where the catalog gives the particle density to use).  The same decisions serve
 ``estimate``, the command line and ``applicable``.
 """
 from __future__ import annotations
@@ -310,6 +311,21 @@ def _derive(q: Quantity, pool: _Pool, preset: Preset | None,
             return Bound(q, src[0], [Source(src[0], src[1], None, "derived")],
                          derive=convert,
                          note=text.format(q=q.name, src=src[0], f=OM_PER_OC))
+    if q.kind == "porosity" and q.particle_density is not None:
+        # Total porosity from bulk density, where the catalog gives the
+        # particle density the function's implementations use (Rawls and
+        # Brakensiek 1985: 1 - BD / 2.65, in two implementations).
+        src = find("bulk_density", "bd", "bulk_density")
+        if src is not None:
+            pool.used.add(src[0])
+            density = float(q.particle_density)
+            return Bound(q, src[0], [Source(src[0], src[1], None, "derived")],
+                         derive=lambda bd: np.subtract(
+                             1.0, np.divide(bd, density)),
+                         work_unit="g/cm^3",
+                         note=f"{q.name} = 1 - {src[0]} / {density:g} "
+                         f"(total porosity from bulk density, particle "
+                         f"density {density:g} g/cm3)")
     texture = ("sand", "silt", "clay")
     index = _CLASS_INDEX.get(q.kind)
     if index is not None:

@@ -214,6 +214,11 @@ class Quantity:
     """Former names of the operand."""
     unit_from: str | None = None
     """The input whose unit this output carries."""
+    particle_density: float | None = None
+    """For a porosity input: the particle density (g/cm^3) with which the
+    function's implementations find the porosity from the bulk density
+    (1 - bulk density / particle density) where only that is known; None
+    where none is established."""
     optional: bool = False
     """An input the function can do without (Rosetta's bulk density and
     retention points): where the data lack it, the function gets NaN,
@@ -394,7 +399,8 @@ def _quantity(d: dict[str, Any]) -> Quantity:
                     range_open=_open(d.get("range_open")),
                     aliases=tuple(d.get("aliases", ())),
                     unit_from=d.get("unit_from"),
-                    optional=bool(d.get("optional", False)))
+                    optional=bool(d.get("optional", False)),
+                    particle_density=d.get("particle_density"))
 
 
 def _curve(d: dict[str, Any] | None) -> CurveTag | None:

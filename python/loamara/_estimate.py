@@ -579,7 +579,13 @@ def _check_class_texture(ptf: PTF, binding: Binding, check: str) -> None:
                                dtype=np.float64)
             back = None
             if s.unit is not None:
-                conv = u.conversion(s.unit, "percent")
+                try:
+                    conv = u.conversion(s.unit, "percent")
+                except u.UnitError as exc:
+                    raise u.UnitError(
+                        f"{s.label}, from which {ptf.name} finds its texture "
+                        f"class, is given in {s.unit!r}, which does not "
+                        f"convert to percent ({exc})") from None
                 value = conv.apply(value)
                 if not conv.identity:
                     back = _back(conv.divide, conv.multiply)
