@@ -160,3 +160,10 @@ def test_ensemble_command_notes_the_functions_left_out(tmp_path):
     assert "note: wosten1999 is not a member: needs topsoil" in res.stderr
     assert "note: toth2015 is not a member: needs topsoil" in res.stderr
     assert "Traceback" not in res.stderr
+    if HAVE_ROSETTA:  # a table without the optional inputs
+        res = subprocess.run(
+            [sys.executable, "-m", "loamara", "run", "rosetta3", str(src),
+             "-o", str(tmp_path / "r.csv")], capture_output=True, text=True)
+        assert res.returncode == 0, res.stderr
+        head, row = (tmp_path / "r.csv").read_text().splitlines()
+        assert "model" in head and row.endswith(",3")  # with bd

@@ -36,7 +36,7 @@ _LOCK = threading.Lock()
 
 def _package() -> Any:
     try:
-        from rosetta import rosetta
+        from rosetta import rosetta  # type: ignore[import-untyped]
     except ImportError as exc:
         raise ImportError(
             "Rosetta needs the rosetta-soil package: pip install "

@@ -253,12 +253,13 @@ class EstimateJob(Job):
         binding = bind_columns(ptf, header, opts, source)
         self.chosen, self.columns, self.units = output_columns(
             ptf, binding, opts, header, source)
-        self.labels = sorted({s.label for b in binding.inputs
-                              for s in b.sources})
-        self.index_labels = {s.label for b in binding.inputs
-                             for s in b.sources if b.q.dtype == "uint32"}
-        self.what = {s.label: f"input {b.q.name}" for b in binding.inputs
-                     for s in b.sources}
+        # The columns read: not those of optional inputs the table lacks.
+        read = [(b, s) for b in binding.inputs for s in b.sources
+                if s.how != "absent"]
+        self.labels = sorted({s.label for _, s in read})
+        self.index_labels = {s.label for b, s in read
+                             if b.q.dtype == "uint32"}
+        self.what = {s.label: f"input {b.q.name}" for b, s in read}
         # Values outside what their kinds can be, by output, over all
         # chunks (for the closing line).
         self.outside: dict[str, int] = {}
