@@ -120,6 +120,9 @@ def test_the_loam_finds_the_new_functions_and_their_curves_join_theta_33():
         assert name not in no.names
         assert no.omitted[name].startswith("needs topsoil")
     assert "not members:" in str(no)
+    ev = loamara.evaluate({"theta_33": [0.3]}, {k: [v] for k, v in
+                                                soil.items()}, units=PCT)
+    assert "theta_33: wosten1999 is not ranked: needs topsoil" in str(ev)
     text = loamara.applicable(list(soil)).text()
     assert "with one more quantity:" in text
     line = next(t for t in text.splitlines() if t.startswith("  topsoil"))
@@ -142,6 +145,13 @@ def test_without_rosetta_soil_rosetta_is_named_as_needing_the_extra(
         assert "loamara[rosetta]" in e.omitted["rosetta3"]
         with pytest.raises(ImportError, match=r"loamara\[rosetta\]"):
             loamara.estimate("rosetta3", sand=40, silt=40, clay=20, bd=1.4)
+        pytest.importorskip("matplotlib")
+        from loamara import plot
+        fig = plot.retention(["rosetta3", "carsel1988"], **{
+            k: v for k, v in LOAM.items() if k != "oc"})
+        skipped = {s.name: s.reason for s in plot.skipped(fig)}
+        assert list(skipped) == ["rosetta3"]
+        assert "rosetta-soil" in skipped["rosetta3"]
     finally:
         _ensemble._select.cache_clear()
 

@@ -339,10 +339,10 @@ def omitted_members(target: str, variables: Mapping[str, Variable],
                     ptfs: Iterable[str] | None = None,
                     members: str = "default",
                     groups: Iterable[str] | None = None) -> dict[str, str]:
-    """The functions of ``target`` that are not members of its ensemble
-    on these variables although their publication contributes none, with
-    the reason: the one quantity the data lack (``"needs topsoil ..."``),
-    or the package that evaluates them is not installed."""
+    """The functions of ``target`` left out of its ensemble on these
+    variables, with the reason: the package that evaluates them is not
+    installed, or (where their publication contributes no member) the one
+    quantity the data lack (``"needs topsoil ..."``)."""
     return dict(_selection(target, variables, ptfs, members, groups)[1])
 
 
@@ -451,9 +451,9 @@ def _installed(cands: Iterable[Candidate], lacking: dict[str, str]
 
 def _omitted(chosen: Sequence[Member], lacking: Mapping[str, str],
              near: Mapping[str, list[PTF]]) -> tuple[tuple[str, str], ...]:
-    """The functions left out of an ensemble whose publication contributes
-    no member: a package not installed, or one quantity not in the data
-    (see ``Applicability.near``)."""
+    """The functions left out of an ensemble: those whose package is not
+    installed, and those of a publication without a member that lack one
+    quantity (see ``Applicability.near``)."""
     families = {m.ptf.family for m in chosen}
     out = dict(lacking)
     for kind, ptfs in near.items():
