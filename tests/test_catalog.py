@@ -14,7 +14,10 @@ import ptfcheck
 from loamara._catalog import (CURVE_MODELS, NOT_ESTABLISHED,
                                UNIT_NOT_ESTABLISHED, kinds, publications)
 
-CATALOG = loamara.catalog()
+# The records of the ufuncs; the catalog's other records are evaluated by
+# a package (Rosetta through rosetta-soil).
+CATALOG = tuple(p for p in loamara.catalog() if p.compiled)
+ALL = loamara.catalog()
 KINDS = kinds()
 
 
@@ -26,6 +29,28 @@ def test_same_names_in_registration_order():
     assert len(CATALOG) == 176 + len(ptfcheck.MORE_ROWS)
     assert {p.module for p in CATALOG[176:]} == {"loamara._more"}
     assert all(p.ufunc is getattr(loamara, p.name) for p in CATALOG)
+
+
+def test_rosetta_records_are_in_the_catalog_beside_the_class_averages():
+    others = [p for p in loamara.catalog() if not p.compiled]
+    assert [p.name for p in others] == ["rosetta3", "rosetta2", "rosetta1"]
+    names = [p.name for p in loamara.catalog()]
+    assert names.index("rosetta1") + 1 == names.index(
+        "calc_ptf_schaap2001_class")
+    for p in others:
+        assert p.module == "rosetta" and p.family == "schaap2001"
+        assert p.short_name == p.name and loamara.lookup(p.name) is p
+        assert [q.name for q in p.inputs if q.optional] == [
+            "bd", "theta_33", "theta_1500"]
+        # The standard deviations and the model code are kinds of their
+        # own, so that no ensemble takes them for estimates.
+        assert [q.kind for q in p.outputs] == [
+            "theta_r", "theta_s", "alpha", "n", "ksat"] + [
+            "standard_deviation"] * 5 + ["model_code"]
+    assert others[0].signature().startswith(
+        "rosetta3(sand, silt, clay, [bd], [theta_33], [theta_1500]) -> (")
+    assert "rosetta3" in str(pytest.raises(
+        loamara.UnknownPTFError, loamara.lookup, "rosseta3").value)
 
 
 @pytest.mark.parametrize("p", CATALOG, ids=lambda p: p.short_name)
@@ -54,7 +79,7 @@ def test_only_the_texture_class_is_an_integer_operand():
 RESULT_ATTRS = set(dir(loamara.Result))
 
 
-@pytest.mark.parametrize("p", CATALOG, ids=lambda p: p.short_name)
+@pytest.mark.parametrize("p", ALL, ids=lambda p: p.short_name)
 def test_names_are_identifiers_and_unique(p):
     for group in (p.input_names, p.output_names):
         assert len(set(group)) == len(group)
@@ -82,7 +107,7 @@ def test_unnamed_operands_have_no_unit_or_kind():
     # Operands whose soil property no source establishes keep their
     # positional names and get neither a unit nor a kind of our own.
     seen = 0
-    for p in CATALOG:
+    for p in ALL:
         for q in p.inputs + p.outputs:
             if re.fullmatch(r"[xypqa]\d+", q.name):
                 seen += 1
@@ -93,7 +118,7 @@ def test_unnamed_operands_have_no_unit_or_kind():
     assert seen > 100
 
 
-QUANTITIES = [(p, q) for p in CATALOG for q in p.inputs + p.outputs]
+QUANTITIES = [(p, q) for p in ALL for q in p.inputs + p.outputs]
 
 
 @pytest.fixture(scope="module")
@@ -149,7 +174,7 @@ def test_every_family_has_a_publication():
         assert pub.doi is None or re.fullmatch(r"10\.\d{4,}/\S+", pub.doi)
 
 
-@pytest.mark.parametrize("p", [p for p in CATALOG if p.curve],
+@pytest.mark.parametrize("p", [p for p in ALL if p.curve],
                          ids=lambda p: p.short_name)
 def test_curve_tags_name_outputs_and_model_parameters(p):
     required, optional = CURVE_MODELS[p.curve.model]

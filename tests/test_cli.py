@@ -100,6 +100,17 @@ def test_which_refuses_a_unit_of_the_wrong_kind():
     assert "percent: a laboratory table" in help_text
 
 
+def test_a_column_unit_that_does_not_convert_is_the_callers_error(tmp_path):
+    src = write_csv(tmp_path / "in.csv", ["sand", "silt", "clay", "om"],
+                    [[40, 40, 20, 2]])
+    for args in (("run", "saxton2006"), ("ensemble", "theta_33")):
+        res = cli(*args, src, "-o", tmp_path / "o.csv",
+                  "--units", "sand=furlong")
+        assert res.returncode == 1 and "furlong" in res.stderr
+        assert "fault of loamara" not in res.stderr
+        assert not (tmp_path / "o.csv").exists()
+
+
 def test_column_names_match_in_any_letter_case(tmp_path):
     src = write_csv(tmp_path / "in.csv", ["Sand", "CLAY", "om"],
                     [[0.4, 0.2, 2]])

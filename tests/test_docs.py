@@ -35,14 +35,17 @@ def test_check_mode_reports_a_stale_file(tmp_path):
 
 def test_reference_has_one_entry_per_ufunc_and_working_links():
     text = _docs.render_reference()
-    headings = re.findall(r"^### (calc_ptf_\w+)$", text, re.M)
+    headings = re.findall(r"^### ((?:calc_ptf_|rosetta)\w+)$", text, re.M)
     assert headings == [p.name for p in loamara.catalog()]
-    links = re.findall(r"\]\(#(calc_ptf_\w+)\)", text)
+    links = re.findall(r"\]\(#((?:calc_ptf_|rosetta)\w+)\)", text)
     assert sorted(links) == sorted(headings)
     entry = text.split("### calc_ptf_jabro1992\n")[1].split("###")[0]
     assert "_loamara.calc_ptf_jabro1992(silt, clay, bd) -> ksat" in entry
     assert ("| `bd` | g/cm^3 | bulk_density | (0, 2.65) | dry bulk density |"
             in entry)
+    ros = text.split("### rosetta3\n")[1].split("###")[0]
+    assert ("rosetta3(sand, silt, clay, [bd], [theta_33], [theta_1500]) -> ("
+            in ros and "evaluated by the rosetta-soil package" in ros)
     assert ("| `ksat` | m/s | ksat | [0, inf) | saturated hydraulic "
             "conductivity |" in entry)
     # Renamed operands show their former names; references their DOI.

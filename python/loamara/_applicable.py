@@ -131,12 +131,17 @@ class Applicability(Mapping[str, list[Candidate]]):
 
     def __init__(self, groups: dict[str, list[Candidate]],
                  have: Mapping[str, str | None],
-                 unknown: list[str]) -> None:
+                 unknown: list[str],
+                 near: Mapping[str, list[PTF]] | None = None) -> None:
         self._groups = groups
         self.have = dict(have)
         """The quantities given, by name, with their kinds."""
         self.unknown = unknown
         """Names given whose kind could not be told."""
+        self.near = dict(near or {})
+        """The functions that one more quantity would allow, by its kind
+        (``{"topsoil": [HYPRES, Toth et al. 2015, ...]}``), so that none
+        is left out silently."""
 
     def __getitem__(self, kind: str) -> list[Candidate]:
         return self._groups[kind]
@@ -178,14 +183,33 @@ class Applicability(Mapping[str, list[Candidate]]):
             cands = self._groups[kind]
             out.append(f"{kind}{unit}: {k.label} ({len(cands)})")
             for c in cands:
+                needs = c.ptf.needs
                 out.append(f"  {c.ptf.name}.{c.output.name} "
-                           f"[{c.output.unit_label}]  {c.ptf.publication}")
+                           f"[{c.output.unit_label}]  {c.ptf.publication}"
+                           + (f"  (needs {needs})" if needs else ""))
                 if conversions:
                     for line in c.conversions():
                         out.append(f"      {line}")
         if not self._groups:
             out.append("no function can be computed from these quantities")
+        if self.near:
+            out.append("with one more quantity:")
+            for kind in sorted(self.near, key=_kind_order):
+                names = ", ".join(p.name for p in self.near[kind])
+                out.append(f"  {needs_text(kind)}: {names}")
         return "\n".join(out) + "\n"
+
+
+def needs_text(kind: str) -> str:
+    """The quantity of a kind that a function lacks, in words: its name
+    and label, and for a class index the quantities it is found from."""
+    from ._bind import class_index_sources
+
+    text = f"{kind} ({kinds()[kind].label})"
+    sources = class_index_sources(kind)
+    if sources:
+        text += ", or " + " and ".join(sources) + " to find it from"
+    return text
 
 
 def _kind_order(kind: str) -> tuple[int, float, str]:
@@ -277,7 +301,28 @@ def applicable(inputs: Any, *, units: Mapping[str, str] | None = None,
         for q in outs:
             groups.setdefault(q.kind, []).append(
                 Candidate(p, q, binding, chain))
-    return Applicability(groups, kinds_of, unknown)
+    near = _one_more(chosen, missing, steps, target)
+    return Applicability(groups, kinds_of, unknown, near)
+
+
+def _one_more(chosen: Iterable[PTF], missing: Mapping[str, list[str]],
+              steps: Mapping[str, Any], target: str | None
+              ) -> dict[str, list[PTF]]:
+    """The functions (with an output of ``target``, where given) that lack
+    exactly one input, of an established kind, by that kind."""
+    near: dict[str, list[PTF]] = {}
+    for p in chosen:
+        lacking = missing.get(p.name)
+        if not lacking or len(lacking) != 1 or p.name in steps:
+            continue
+        q = next(x for x in p.inputs if x.name == lacking[0])
+        if q.kind == "not_established":
+            continue
+        if target is not None and not any(o.kind == target
+                                          for o in p.outputs):
+            continue
+        near.setdefault(q.kind, []).append(p)
+    return near
 
 
 def _chains(direct: dict[str, Binding], missing: dict[str, list[str]],

@@ -7,7 +7,8 @@ This module decides, for every input of the function, where its value comes
 from, the unit that value is in, and how it is turned into the unit of the
 publication: a unit conversion, and where the quantity itself differs, a
 derivation (organic matter from organic carbon with the van Bemmelen factor
-1.724; silt as 100 % less sand and clay).  The same decisions serve
+1.724; silt as 100 % less sand and clay; total porosity from bulk density
+where the catalog gives the particle density to use).  The same decisions serve
 ``estimate``, the command line and ``applicable``.
 """
 from __future__ import annotations
@@ -45,7 +46,7 @@ class Source:
     label: str                # the name the caller used (keyword, column)
     value: Any                # as given (None for a derived input)
     unit: str | None          # the unit of the value; None: the publication's
-    how: str = "given"        # "given", "unit", "derived"
+    how: str = "given"        # "given", "unit", "derived", "absent"
 
 
 @dataclass
@@ -225,6 +226,8 @@ def bind(ptf: PTF, args: Sequence[Any], kwargs: Mapping[str, Any], *,
             d = _derive(q, pool, preset, bound)
             if d is not None:
                 bound[i] = d
+            elif q.optional:
+                bound[i] = absent(q, ptf)
     missing = [q.name for q, b in zip(ptf.inputs, bound) if b is None]
     known = set(names) | {a for q in ptf.inputs for a in q.aliases}
     unexpected = [k for k in kwargs if k not in pool.used
@@ -246,6 +249,14 @@ def bind(ptf: PTF, args: Sequence[Any], kwargs: Mapping[str, Any], *,
     result = Binding(ptf, [b for b in bound if b is not None])
     _assign_units(result, units or {}, preset, strict_units, data)
     return result
+
+
+def absent(q: Quantity, ptf: PTF) -> Bound:
+    """An optional input the data do not give: NaN, missing for every
+    sample, so that the function uses its model without it."""
+    return Bound(q, q.name, [Source(q.name, np.nan, None, "absent")],
+                 note=f"{q.name} not given (optional): {ptf.short_name} "
+                 "uses its model without it")
 
 
 def near_column(name: str, columns: Sequence[str]) -> str | None:
@@ -300,6 +311,21 @@ def _derive(q: Quantity, pool: _Pool, preset: Preset | None,
             return Bound(q, src[0], [Source(src[0], src[1], None, "derived")],
                          derive=convert,
                          note=text.format(q=q.name, src=src[0], f=OM_PER_OC))
+    if q.kind == "porosity" and q.particle_density is not None:
+        # Total porosity from bulk density, where the catalog gives the
+        # particle density the function's implementations use (Rawls and
+        # Brakensiek 1985: 1 - BD / 2.65, in two implementations).
+        src = find("bulk_density", "bd", "bulk_density")
+        if src is not None:
+            pool.used.add(src[0])
+            density = float(q.particle_density)
+            return Bound(q, src[0], [Source(src[0], src[1], None, "derived")],
+                         derive=lambda bd: np.subtract(
+                             1.0, np.divide(bd, density)),
+                         work_unit="g/cm^3",
+                         note=f"{q.name} = 1 - {src[0]} / {density:g} "
+                         f"(total porosity from bulk density, particle "
+                         f"density {density:g} g/cm3)")
     texture = ("sand", "silt", "clay")
     index = _CLASS_INDEX.get(q.kind)
     if index is not None:
@@ -440,6 +466,8 @@ def _assign_units(binding: Binding, units: Mapping[str, str],
     labels: set[str] = set()
     for b in binding.inputs:
         for s in b.sources:
+            if s.how == "absent":
+                continue
             labels.add(s.label)
             labels.add(b.q.name) if s is b.source else None
             explicit = units.get(s.label)

@@ -1,6 +1,7 @@
 """The catalog of the pedotransfer functions: one record per ufunc of
-``_loamara`` and of ``loamara._more``, read from ``catalog.json`` in this
-package.
+``_loamara`` and of ``loamara._more``, and one per function that a package
+evaluates for us (Rosetta, through rosetta-soil), read from
+``catalog.json`` in this package.
 
 The catalog is the single description of every ufunc's publication, inputs
 and outputs; the named interface, the command line, the reference
@@ -60,6 +61,13 @@ CURVE_MODELS: dict[str, tuple[tuple[str, ...], tuple[str, ...]]] = {
 }
 
 Range = tuple[float | None, float | None]
+
+# Records evaluated by a package rather than by a ufunc of ours, by their
+# ``module``: the module of loamara that binds the package, the package's
+# import name, its distribution and the extra of loamara that installs it.
+PACKAGES: dict[str, tuple[str, str, str, str]] = {
+    "rosetta": ("loamara._rosetta", "rosetta", "rosetta-soil", "rosetta"),
+}
 
 
 class UnknownPTFError(LookupError):
@@ -206,6 +214,15 @@ class Quantity:
     """Former names of the operand."""
     unit_from: str | None = None
     """The input whose unit this output carries."""
+    particle_density: float | None = None
+    """For a porosity input: the particle density (g/cm^3) with which the
+    function's implementations find the porosity from the bulk density
+    (1 - bulk density / particle density) where only that is known; None
+    where none is established."""
+    optional: bool = False
+    """An input the function can do without (Rosetta's bulk density and
+    retention points): where the data lack it, the function gets NaN,
+    missing for every sample, and uses its model without it."""
 
     @property
     def established(self) -> bool:
@@ -250,7 +267,32 @@ class PTF:
     reason; None where none is documented."""
     module: str = "_loamara"
     """The extension module that holds the ufunc (``_loamara`` or
-    ``loamara._more``)."""
+    ``loamara._more``), or a key of ``PACKAGES`` for a function that a
+    package evaluates (``rosetta``)."""
+
+    @property
+    def compiled(self) -> bool:
+        """True where a ufunc of loamara's extension modules evaluates the
+        function; False where a package does (see ``needs``)."""
+        return self.module not in PACKAGES
+
+    @property
+    def needs(self) -> str | None:
+        """What must be installed before the function can be evaluated
+        (``"the rosetta-soil package: pip install 'loamara[rosetta]'"``);
+        None where nothing is missing."""
+        found = PACKAGES.get(self.module)
+        if found is None:
+            return None
+        import importlib.util
+
+        _, package, dist, extra = found
+        try:
+            if importlib.util.find_spec(package) is not None:
+                return None
+        except (ImportError, ValueError):
+            pass
+        return f"the {dist} package: pip install 'loamara[{extra}]'"
 
     @property
     def calibration(self) -> Calibration | None:
@@ -276,8 +318,10 @@ class PTF:
 
     @property
     def short_name(self) -> str:
-        """The name without the ``calc_ptf_`` prefix (``saxton2006``)."""
-        return self.name[len(PREFIX):]
+        """The name without the ``calc_ptf_`` prefix (``saxton2006``); a
+        name without it (``rosetta3``) is its own short name."""
+        return (self.name[len(PREFIX):] if self.name.startswith(PREFIX)
+                else self.name)
 
     @property
     def nin(self) -> int:
@@ -296,20 +340,36 @@ class PTF:
         return tuple(q.name for q in self.outputs)
 
     @property
-    def ufunc(self) -> np.ufunc:
-        """The ufunc that this record describes, from its own module."""
+    def ufunc(self) -> Any:
+        """The ufunc that this record describes, from its own module; for
+        a function a package evaluates, the callable that takes the ufunc's
+        place (the same operands, ``out=`` and ``where=``)."""
         import importlib
 
-        u: np.ufunc = getattr(importlib.import_module(self.module),
-                              self.name)
-        return u
+        found = PACKAGES.get(self.module)
+        if found is not None:
+            return importlib.import_module(found[0]).evaluator(self.name)
+        return getattr(importlib.import_module(self.module), self.name)
 
     def signature(self) -> str:
-        """The positional call: ``calc_ptf_x(a, b) -> (c, d)``."""
+        """The positional call: ``calc_ptf_x(a, b) -> (c, d)``; optional
+        inputs in brackets."""
         outs = ", ".join(self.output_names)
         if self.nout > 1:
             outs = f"({outs})"
-        return f"{self.name}({', '.join(self.input_names)}) -> {outs}"
+        ins = ", ".join(f"[{q.name}]" if q.optional else q.name
+                        for q in self.inputs)
+        return f"{self.name}({ins}) -> {outs}"
+
+    def call_text(self) -> str:
+        """The positional call with its module
+        (``_loamara.calc_ptf_x(a, b) -> c``), or for a function a package
+        evaluates, the call and the package."""
+        found = PACKAGES.get(self.module)
+        if found is None:
+            return f"{self.module}.{self.signature()}"
+        return (f"{self.signature()}, evaluated by the {found[2]} package "
+                f"(extra '{found[3]}')")
 
     def estimate_call(self) -> str:
         """The named call through :func:`loamara.estimate`."""
@@ -338,7 +398,9 @@ def _quantity(d: dict[str, Any]) -> Quantity:
                     range=_range(d.get("range")),
                     range_open=_open(d.get("range_open")),
                     aliases=tuple(d.get("aliases", ())),
-                    unit_from=d.get("unit_from"))
+                    unit_from=d.get("unit_from"),
+                    optional=bool(d.get("optional", False)),
+                    particle_density=d.get("particle_density"))
 
 
 def _curve(d: dict[str, Any] | None) -> CurveTag | None:
@@ -493,12 +555,13 @@ def suggestions(name: str, limit: int = 6) -> list[str]:
     key = name.strip().lower()
     if key.startswith(PREFIX):
         key = key[len(PREFIX):]
-    shorts = [p.short_name for p in catalog()]
+    full = {p.short_name: p.name for p in catalog()}
+    shorts = list(full)
     found = [s for s in shorts if key and key in s]
     for s in difflib.get_close_matches(key, shorts, n=limit, cutoff=0.6):
         if s not in found:
             found.append(s)
-    return [PREFIX + s for s in found[:limit]]
+    return [full[s] for s in found[:limit]]
 
 
 def lookup(name: str | np.ufunc | PTF) -> PTF:

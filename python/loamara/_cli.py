@@ -25,6 +25,7 @@ from . import _commands
 from ._catalog import UnknownPTFError
 from ._commands.describe import describe_text as describe_text
 from ._errors import RunError
+from .units import UnitError
 
 
 def build_parser() -> argparse.ArgumentParser:
@@ -63,7 +64,9 @@ def main(argv: Sequence[str] | None = None) -> int:
         previous = None
     try:
         status: int = args.func(args)
-    except (UnknownPTFError, RunError) as exc:
+    except (UnknownPTFError, RunError, UnitError) as exc:
+        # A unit that does not convert is the caller's to mend (the
+        # message names the input, the unit given and the unit needed).
         print(f"loamara: error: {exc}", file=sys.stderr)
         return 1
     except KeyboardInterrupt:

@@ -81,7 +81,7 @@ def _reference(pub: Publication) -> list[str]:
 
 def _entry(p: PTF) -> list[str]:
     lines = [f"### {p.name}", "", f"{p.publication}. {p.summary}", "",
-             "```", f"{p.module}.{p.signature()}", p.estimate_call(),
+             "```", p.call_text(), p.estimate_call(),
              "```", ""]
     lines += _table("Input", p.inputs) + [""]
     lines += _table("Output", p.outputs) + [""]
@@ -114,15 +114,20 @@ def render_reference(ptfs: Sequence[PTF] | None = None) -> str:
     families: dict[tuple[str, str], list[PTF]] = {}
     for p in ptfs:
         families.setdefault((p.module, p.family), []).append(p)
-    nmore = sum(p.module != "_loamara" for p in ptfs)
+    nmore = sum(p.module == "loamara._more" for p in ptfs)
+    npackage = sum(not p.compiled for p in ptfs)
     lines = [
         "# Reference: the pedotransfer functions",
         "",
         f"<!-- {_GENERATED} -->",
         "",
-        f"The module `_loamara` publishes {len(ptfs) - nmore} NumPy "
-        f"ufuncs and `loamara._more` {nmore} more (all reachable as "
-        "attributes of `loamara`), listed here in registration order. "
+        f"The module `_loamara` publishes {len(ptfs) - nmore - npackage} "
+        f"NumPy ufuncs and `loamara._more` {nmore} more (all reachable as "
+        "attributes of `loamara`), listed here in registration order; "
+        f"{npackage} more functions, Rosetta versions 3, 2 and 1, are "
+        "evaluated by the rosetta-soil package (the extra `rosetta`) and "
+        "reached by name through `loamara.estimate` (their optional inputs "
+        "in brackets). "
         "Each takes its inputs by position, as "
         "Python numbers or array-likes of any real type, which NumPy "
         "converts to the loop's float64 (a class index, as of "

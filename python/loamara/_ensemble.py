@@ -49,13 +49,14 @@ from typing import Any
 import numpy as np
 
 from . import _checks
-from ._applicable import Candidate, applicable
-from ._catalog import PTF, catalog, kinds
+from ._applicable import Candidate, applicable, needs_text
+from ._catalog import PTF, catalog, kinds, lookup
 from ._estimate import Result, estimate, shared_derivations
 from .presets import Preset, Variable
 from .presets import get as get_preset
 
 __all__ = ["ensemble", "Ensemble", "Member", "select_members",
+           "omitted_members",
            "statistics", "MEMBER_CHOICES", "DOMAIN_CHOICES"]
 
 MEMBER_CHOICES = ("default", "all")
@@ -122,7 +123,10 @@ class Ensemble:
     :func:`statistics` (also as attributes: ``e.gmean``, ``e.median``);
     they skip NaN, and a statistic without the values it needs is NaN.
     ``reasons`` says why each member is in, ``notes`` what each call did
-    to the data, ``curves`` which members are read off a curve."""
+    to the data, ``curves`` which members are read off a curve, and
+    ``omitted`` why functions of the kind that are not members are left
+    out (a quantity the data lack, such as HYPRES' topsoil indicator, or a
+    package not installed)."""
 
     kind: str
     unit: str
@@ -133,6 +137,7 @@ class Ensemble:
     reasons: dict[str, str] = field(default_factory=dict)
     curves: list[str] = field(default_factory=list)
     summary: str = "linear"
+    omitted: dict[str, str] = field(default_factory=dict)
 
     def __post_init__(self) -> None:
         if isinstance(self.members, _Deferred):  # built when asked for
@@ -161,6 +166,11 @@ class Ensemble:
         width = max((len(n) for n in self.names), default=0)
         for n in self.names:
             lines.append(f"  {n:<{width}}  {self.reasons.get(n, '')}")
+        if self.omitted:
+            lines.append("not members:")
+            width = max(len(n) for n in self.omitted)
+            for n, why in self.omitted.items():
+                lines.append(f"  {n:<{width}}  {why}")
         values = {k: np.asarray(v, dtype=np.float64).reshape(-1)
                   for k, v in self.stats.items()}
         shown = min(len(next(iter(values.values()), [])), 5)
@@ -280,13 +290,21 @@ def ensemble(target: str, data: Any = None, *,
     if weights not in (None, "rmse"):
         raise ValueError(f"weights must be None or 'rmse', not {weights!r}")
     base = get_preset(preset) if preset is not None else None
+    if data is None and inputs:
+        # Keyword inputs are the data: a function then finds what it
+        # derives its inputs from among them too (the USDA class of the
+        # class tables from sand, silt and clay).
+        data, inputs = dict(inputs), {}
     have, given = given_preset(data, inputs, units, base, names)
     chosen = select_members(target, given.variables, ptfs, members, groups)
+    omitted = omitted_members(target, given.variables, ptfs, members,
+                              groups)
     if not chosen:
         raise ValueError(
             f"no function estimates {target} from "
             + (", ".join(have) or "nothing")
-            + "; `loamara which --have ...` lists what these data allow")
+            + "; `loamara which --have ...` lists what these data allow"
+            + "".join(f"; {n} {why}" for n, why in omitted.items()))
     rmse = _rmse(chosen, target) if weights == "rmse" else None
     values, flags = [], []
     notes: dict[str, list[str]] = {}
@@ -318,7 +336,8 @@ def ensemble(target: str, data: Any = None, *,
                              threads)
     return Ensemble(target, unit, labels, stacked, stats, notes,
                     {m.label: m.reason for m in chosen},
-                    [m.label for m in chosen if m.from_curve], summary)
+                    [m.label for m in chosen if m.from_curve], summary,
+                    omitted)
 
 
 def _choice(what: str, value: Any, choices: Sequence[str]) -> None:
@@ -333,6 +352,24 @@ def select_members(target: str, variables: Mapping[str, Variable],
                    groups: Iterable[str] | None = None) -> list[Member]:
     """The members of an ensemble of ``target`` for data of these
     variables (name -> kind and unit), by the rules of the module."""
+    return list(_selection(target, variables, ptfs, members, groups)[0])
+
+
+def omitted_members(target: str, variables: Mapping[str, Variable],
+                    ptfs: Iterable[str] | None = None,
+                    members: str = "default",
+                    groups: Iterable[str] | None = None) -> dict[str, str]:
+    """The functions of ``target`` left out of its ensemble on these
+    variables, with the reason: the package that evaluates them is not
+    installed, or (where their publication contributes no member) the one
+    quantity the data lack (``"needs topsoil ..."``)."""
+    return dict(_selection(target, variables, ptfs, members, groups)[1])
+
+
+def _selection(target: str, variables: Mapping[str, Variable],
+               ptfs: Iterable[str] | None, members: str,
+               groups: Iterable[str] | None
+               ) -> tuple[tuple[Member, ...], tuple[tuple[str, str], ...]]:
     _choice("members", members, MEMBER_CHOICES)
     wanted = tuple(sorted({_norm(g) for g in groups or ()}))
     if wanted:
@@ -343,9 +380,8 @@ def select_members(target: str, variables: Mapping[str, Variable],
                 "no function is fitted to the group "
                 + ", ".join(map(repr, unknown)) + "; the groups are: "
                 + (", ".join(sorted(known.values())) or "none"))
-    return list(_select(target, tuple(sorted(variables.items())),
-                        None if ptfs is None else tuple(ptfs), members,
-                        wanted))
+    return _select(target, tuple(sorted(variables.items())),
+                   None if ptfs is None else tuple(ptfs), members, wanted)
 
 
 def group_names() -> list[str]:
@@ -369,19 +405,24 @@ def _norm(name: str) -> str:
 @functools.lru_cache(maxsize=64)
 def _select(target: str, variables: tuple[tuple[str, Variable], ...],
             ptfs: tuple[str, ...] | None, members: str,
-            groups: tuple[str, ...]) -> tuple[Member, ...]:
-    """The members, found once for the same data layout (the command line
-    asks again for every chunk of a table)."""
+            groups: tuple[str, ...]
+            ) -> tuple[tuple[Member, ...], tuple[tuple[str, str], ...]]:
+    """The members and the functions left out (with the reason), found
+    once for the same data layout (the command line asks again for every
+    chunk of a table)."""
     have = {k: v.unit or None for k, v in variables}
     by_kind = {k: v.kind for k, v in variables}
     found = applicable(have, target=target, ptfs=ptfs,
                        kinds_of_names=by_kind)
-    direct = list(found.get(target, []))
+    lacking: dict[str, str] = {}
+    near = {k: list(v) for k, v in found.near.items()}
+    direct = _installed(found.get(target, []), lacking)
     if members == "all":
-        return tuple(
+        chosen = tuple(
             Member(label, c, "every function with this output "
                    "(members='all')" + _group_text(c.ptf))
             for label, c in zip(_names(direct), direct))
+        return chosen, _omitted(chosen, lacking, near)
     order = {p.name: i for i, p in enumerate(catalog())}
     families: dict[str, list[Candidate]] = {}
     for c in direct:
@@ -406,18 +447,49 @@ def _select(target: str, variables: tuple[tuple[str, Variable], ...],
     suctions = _curve_suctions(target)
     if suctions:
         picked += _curve_members(target, have, by_kind, ptfs, set(families),
-                                 order, suctions)
+                                 order, suctions, lacking, near)
     picked.sort(key=lambda t: order[t[0].ptf.name])
     labels = _names([c for c, _, _ in picked])
-    return tuple(Member(label, c, why, s)
-                 for label, (c, why, s) in zip(labels, picked))
+    chosen = tuple(Member(label, c, why, s)
+                   for label, (c, why, s) in zip(labels, picked))
+    return chosen, _omitted(chosen, lacking, near)
+
+
+def _installed(cands: Iterable[Candidate], lacking: dict[str, str]
+               ) -> list[Candidate]:
+    """The candidates that can be evaluated here; those whose package is
+    not installed go to ``lacking``, with what they need."""
+    kept = []
+    for c in cands:
+        needs = c.ptf.needs
+        if needs is None:
+            kept.append(c)
+        else:
+            lacking.setdefault(c.ptf.short_name, f"needs {needs}")
+    return kept
+
+
+def _omitted(chosen: Sequence[Member], lacking: Mapping[str, str],
+             near: Mapping[str, list[PTF]]) -> tuple[tuple[str, str], ...]:
+    """The functions left out of an ensemble: those whose package is not
+    installed, and those of a publication without a member that lack one
+    quantity (see ``Applicability.near``)."""
+    families = {m.ptf.family for m in chosen}
+    out = dict(lacking)
+    for kind, ptfs in near.items():
+        for p in ptfs:
+            if p.family not in families and _soil_group(p) is None:
+                out.setdefault(p.short_name, f"needs {needs_text(kind)}, "
+                               "not in the data")
+    return tuple((n, why) for n, why in out.items()
+                 if n in lacking or lookup(n).family not in families)
 
 
 def _used_variables(c: Candidate) -> set[str]:
     """The variables of the data a candidate reads (its chain's too)."""
     chained = {s.input for s in c.steps}
     used = {src.label for b in c.binding.inputs if b.q.name not in chained
-            for src in b.sources}
+            for src in b.sources if src.how != "absent"}
     for step in c.steps:
         used |= {src.label for b in step.binding.inputs for src in b.sources}
     return used
@@ -473,7 +545,8 @@ def _curve_suctions(target: str) -> tuple[float, ...]:
 def _curve_members(target: str, have: Mapping[str, str | None],
                    by_kind: Mapping[str, str], ptfs: tuple[str, ...] | None,
                    with_point: set[str], order: Mapping[str, int],
-                   suctions: tuple[float, ...]
+                   suctions: tuple[float, ...], lacking: dict[str, str],
+                   near: dict[str, list[PTF]]
                    ) -> list[tuple[Candidate, str, tuple[float, ...]]]:
     from .curves import MODELS, has_curve
 
@@ -483,9 +556,11 @@ def _curve_members(target: str, have: Mapping[str, str | None],
     if not names:
         return []
     found = applicable(have, ptfs=names, kinds_of_names=by_kind)
+    for kind, ptfs_near in found.near.items():  # curves one quantity away
+        near.setdefault(kind, []).extend(ptfs_near)
     first: dict[str, Candidate] = {}
     for cands in found.values():
-        for c in cands:
+        for c in _installed(cands, lacking):
             first.setdefault(c.ptf.name, c)
     families: dict[str, list[Candidate]] = {}
     for c in first.values():

@@ -587,7 +587,13 @@ def _check_class_texture(ptf: PTF, binding: Binding, check: str) -> None:
                                dtype=np.float64)
             back = None
             if s.unit is not None:
-                conv = u.conversion(s.unit, "percent")
+                try:
+                    conv = u.conversion(s.unit, "percent")
+                except u.UnitError as exc:
+                    raise u.UnitError(
+                        f"{s.label}, from which {ptf.name} finds its texture "
+                        f"class, is given in {s.unit!r}, which does not "
+                        f"convert to percent ({exc})") from None
                 value = conv.apply(value)
                 if not conv.identity:
                     back = _back(conv.divide, conv.multiply)
@@ -945,10 +951,6 @@ def _outputs_ok(prep: Prepared, outs: tuple[Any, ...]) -> bool:
     return True
 
 
-# Names evaluated by the rosetta-soil package, not by a ufunc.
-_ROSETTA = ("rosetta1", "rosetta2", "rosetta3")
-
-
 def _is_table(value: Any) -> bool:
     """A pandas DataFrame or an xarray Dataset: a table of named columns
     (variables), never one input's values."""
@@ -1018,11 +1020,6 @@ def estimate(ptf: str | np.ufunc | PTF, /, *args: Any,
     number from 0 to 4294967295, and ``loamara.units.UnitError`` for units
     that do not convert.
     """
-    if isinstance(ptf, str) and ptf.strip() in _ROSETTA:
-        # Rosetta: evaluated by the rosetta-soil package (loamara._rosetta).
-        from . import _rosetta
-        return _rosetta.estimate(ptf.strip(), units=units, check=check,
-                                 **inputs)
     prep = _prepared(ptf)
     if check not in _checks.CHECK_MODES:
         _checks.validate_mode(check)

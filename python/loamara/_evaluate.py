@@ -163,6 +163,7 @@ def evaluate(measured: Mapping[str, Any], soils: Any = None, *,
     soil_units = {k: v for k, v in (units or {}).items()
                   if k not in columns.values()}
     rows: list[dict[str, Any]] = []
+    notes: list[str] = []
     ensembles: dict[str, Ensemble] = {}
     obs_of: dict[str, np.ndarray] = {}
     for kind in chosen:
@@ -203,7 +204,9 @@ def evaluate(measured: Mapping[str, Any], soils: Any = None, *,
             row["rank"] = rank
         rows += found
         ensembles[kind], obs_of[kind] = e, obs
-    return Evaluation(rows, ensembles, obs_of)
+        notes += [f"{kind}: {name} is not ranked: {why}"
+                  for name, why in e.omitted.items()]
+    return Evaluation(rows, ensembles, obs_of, notes)
 
 
 def _keys(data: Any) -> list[Any]:

@@ -1,142 +1,151 @@
 """Rosetta (Schaap, Leij and van Genuchten 2001) through its maintained
 package, rosetta-soil (the optional extra ``rosetta``).
 
-``estimate("rosetta3", sand=, silt=, clay=, bd=, theta_33=, theta_1500=)``
-gives each sample to the Rosetta model its inputs allow: texture only;
-texture and bulk density; and the water contents at 33 kPa, then at
-1500 kPa.  The neural networks and their bootstrap are the package's; this
-module only binds the inputs (units, checks) and names the outputs: the
-van Genuchten-Mualem parameters and the standard deviations of their
-bootstrap predictions.
+The catalog holds the records of ``rosetta1``, ``rosetta2`` and
+``rosetta3`` (``module: "rosetta"``), so that ``estimate``, ``applicable``,
+``ensemble``, ``evaluate``, the curves and the command line bind, convert
+and check their inputs and outputs as for every other function.  Where a
+ufunc would be called, :func:`evaluator` gives the callable that takes its
+place: it takes the operands in the catalog's order and units (sand, silt
+and clay in percent, bulk density in g/cm3, water contents in cm3/cm3; NaN
+for a value not at hand), gives each sample to the Rosetta model its inputs
+allow (texture only; with bulk density; with theta_33, then theta_1500
+too), and returns the van Genuchten-Mualem parameters, the standard
+deviations of their bootstrap predictions and the model used.  The neural
+networks and their bootstrap are the package's.
 """
 from __future__ import annotations
 
-from collections.abc import Mapping
+import threading
+from functools import lru_cache
 from typing import Any
 
 import numpy as np
 
-from ._catalog import PTF, CurveTag, Quantity, publications
-
 VERSIONS = {"rosetta1": 1, "rosetta2": 2, "rosetta3": 3}
 
+# Inputs (sand, silt, clay, bd, theta_33, theta_1500) and outputs (five
+# parameters, their five standard deviations, the model).
+NIN, NOUT = 6, 11
+_TEXTURE = 3
 
-class RosettaPTF(PTF):
-    """The record of a Rosetta version: the same fields as a catalog record,
-    but evaluated by the rosetta-soil package, not by a ufunc."""
-
-    @property
-    def ufunc(self) -> Any:
-        return None
-
-
-def _q(name: str, unit: str, kind: str, rng: tuple[float | None, float | None]
-       | None, meaning: str, opened: tuple[bool, bool] = (False, False)
-       ) -> Quantity:
-    return Quantity(name=name, unit=unit, kind=kind, range=rng,
-                    range_open=opened, meaning=meaning)
+# The package's calls are made one at a time (its thread safety is not
+# documented).
+_LOCK = threading.Lock()
 
 
-_INPUTS = (
-    _q("sand", "percent", "sand", (0.0, 100.0), "sand content (0.05-2 mm)"),
-    _q("silt", "percent", "silt", (0.0, 100.0), "silt content (0.002-0.05 mm)"),
-    _q("clay", "percent", "clay", (0.0, 100.0), "clay content (< 0.002 mm)"),
-    _q("bd", "g/cm^3", "bulk_density", (0.0, 2.65), "dry bulk density "
-       "(optional)", (True, True)),
-    _q("theta_33", "cm^3/cm^3", "theta_33", (0.0, 1.0), "volumetric water "
-       "content at 33 kPa (optional; used with bd)"),
-    _q("theta_1500", "cm^3/cm^3", "theta_1500", (0.0, 1.0), "volumetric "
-       "water content at 1500 kPa (optional; used with bd and theta_33)"),
-)
-_PARAMS = (
-    ("theta_r", "cm^3/cm^3", "theta_r", "residual volumetric water content"),
-    ("theta_s", "cm^3/cm^3", "theta_s", "saturated volumetric water content"),
-    ("alpha", "1/cmH2O", "alpha", "van Genuchten alpha, per cm of water"),
-    ("n", "dimensionless", "n", "van Genuchten n"),
-    ("ksat", "cm/d", "ksat", "saturated hydraulic conductivity"),
-)
-_OUTPUTS = tuple(
-    _q(n, u, k, None, m + " (arithmetic mean of the bootstrap)")
-    for n, u, k, m in _PARAMS) + tuple(
-    _q(f"sd_{n}", u, "not_established", None,
-       f"standard deviation of the bootstrap predictions of {n}")
-    for n, u, _, _ in _PARAMS) + (
-    _q("model", "dimensionless", "not_established", None,
-       "the Rosetta model used: 2 texture, 3 + bulk density, 4 + theta_33, "
-       "5 + theta_1500; -1 none (insufficient or erroneous data)"),)
-
-
-def ptf_record(name: str) -> RosettaPTF:
-    """The record of ``rosetta1``, ``rosetta2`` or ``rosetta3``."""
-    return RosettaPTF(
-        name=name, family="schaap2001", publication="Schaap et al. (2001)",
-        summary=f"Rosetta version {VERSIONS[name]}: van Genuchten-Mualem "
-        "parameters with bootstrap standard deviations, through the "
-        "rosetta-soil package.",
-        inputs=_INPUTS, outputs=_OUTPUTS,
-        citation=publications()["schaap2001"],
-        notes=("Evaluated by the rosetta-soil package (optional extra "
-               "'rosetta'); each sample goes to the model its inputs allow.",),
-        curve=CurveTag(model="van_genuchten", parameters={
-            "theta_r": {"output": "theta_r"},
-            "theta_s": {"output": "theta_s"}, "alpha": {"output": "alpha"},
-            "n": {"output": "n"}, "m": {"mualem": True},
-            "ks": {"output": "ksat"}}),
-        module="rosetta")
-
-
-def _value(v: Any, q: Quantity, unit: str | None) -> np.ndarray:
-    from . import units as u
-
-    own = getattr(v, "units", None)
-    if own is not None and hasattr(v, "magnitude"):
-        unit, v = str(own), v.magnitude
-    a = np.asarray(getattr(v, "values", v), dtype=np.float64)
-    if unit is not None:
-        a = u.conversion(unit, q.unit).apply(a)
-    return a
-
-
-def estimate(name: str, *, units: Mapping[str, str] | None = None,
-             check: str = "warn", **inputs: Any) -> Any:
-    """Rosetta for named inputs; see the module's docstring."""
-    from . import _checks
-    from ._estimate import Result, Prepared
-
+def _package() -> Any:
     try:
-        from rosetta import rosetta
+        from rosetta import rosetta  # type: ignore[import-untyped]
     except ImportError as exc:
         raise ImportError(
-            f"{name} needs the rosetta-soil package: pip install "
+            "Rosetta needs the rosetta-soil package: pip install "
             "'loamara[rosetta]'") from exc
-    ptf = ptf_record(name)
-    units = dict(units or {})
-    names = [q.name for q in _INPUTS]
-    unknown = [k for k in list(inputs) + list(units) if k not in names]
-    if unknown:
-        raise TypeError(f"{name}: unexpected input {unknown[0]!r}; its "
-                        "inputs are: " + ", ".join(names))
-    missing = [k for k in names[:3] if k not in inputs]
-    if missing:
-        raise TypeError(f"{name}: missing input" + "s" * (len(missing) > 1)
-                        + " " + ", ".join(map(repr, missing)))
-    cols = [_value(inputs[q.name], q, units.get(q.name)) if q.name in inputs
-            else np.array(np.nan) for q in _INPUTS]
-    cols = np.broadcast_arrays(*cols)
-    shape = cols[0].shape
-    _checks.run_checks(ptf, cols, check, stacklevel=4)
-    flat = np.stack([c.ravel() for c in cols], axis=1)
-    # The inputs a sample has, in the order Rosetta's models add them.
-    have = np.cumprod(~np.isnan(flat[:, 3:]), axis=1).sum(axis=1) + 3
-    mean = np.full((flat.shape[0], 7), np.nan)
-    sd = np.full((flat.shape[0], 7), np.nan)
-    code = np.full(flat.shape[0], -1.0)
-    for k in np.unique(have):
+    return rosetta
+
+
+def models(flat: np.ndarray) -> np.ndarray:
+    """The number of leading inputs each sample (row) gives Rosetta: 3 for
+    texture only, 4 with bulk density, 5 with theta_33 too, 6 with
+    theta_1500 too (an input counts only with all before it); 0 for a
+    sample without its three texture fractions."""
+    have = np.cumprod(~np.isnan(flat), axis=1).sum(axis=1)
+    return np.where(have >= _TEXTURE, have, 0)
+
+
+def rosetta_rows(version: int, flat: np.ndarray) -> np.ndarray:
+    """The 11 outputs of each row of ``flat`` (samples by 6 inputs):
+    theta_r, theta_s, alpha, n, ksat, their standard deviations, the model
+    code (-1 for none)."""
+    out = np.full((flat.shape[0], NOUT), np.nan)
+    out[:, -1] = -1.0
+    have = models(flat)
+    todo = [k for k in np.unique(have) if k]
+    if not todo:
+        return out
+    rosetta = _package()
+    for k in todo:
         rows = np.flatnonzero(have == k)
-        m, s, c = rosetta(VERSIONS[name], flat[rows, :k].tolist())
-        mean[rows], sd[rows], code[rows] = m, s, c
-    values = tuple(mean[:, j].reshape(shape) for j in range(5)) + tuple(
-        sd[:, j].reshape(shape) for j in range(5)) + (code.reshape(shape),)
-    notes = tuple(f"Rosetta model {int(c)} for {int((code == c).sum())} "
-                  "sample(s)" for c in np.unique(code))
-    return Result(Prepared(ptf), values, notes=notes)
+        with _LOCK:
+            mean, sd, code = rosetta(version, flat[rows, :k].tolist())
+        out[rows, 0:5] = np.asarray(mean, dtype=np.float64)[:, :5]
+        out[rows, 5:10] = np.asarray(sd, dtype=np.float64)[:, :5]
+        out[rows, 10] = np.asarray(code, dtype=np.float64)
+    return out
+
+
+class Evaluator:
+    """Takes the place of a ufunc for one Rosetta version: the same
+    operands, broadcasting, ``out=`` and ``where=`` (elements not selected
+    are left as they are in ``out``, NaN in new outputs)."""
+
+    nin = NIN
+    nout = NOUT
+
+    def __init__(self, name: str) -> None:
+        self.__name__ = name
+        self.version = VERSIONS[name]
+
+    def __repr__(self) -> str:
+        return f"<Rosetta version {self.version} (rosetta-soil)>"
+
+    def resolve_dtypes(self, dtypes: tuple[Any, ...]) -> tuple[Any, ...]:
+        """float64 operands, as the ufuncs of the catalog take."""
+        return (np.dtype(np.float64),) * (NIN + NOUT)
+
+    def __call__(self, *args: Any, out: Any = None, where: Any = True) -> Any:
+        if len(args) != NIN:
+            raise TypeError(f"{self.__name__} takes {NIN} operands, not "
+                            f"{len(args)}")
+        ins = [np.asarray(a, dtype=np.float64) for a in args]
+        outs = list(out) if isinstance(out, tuple) else (
+            [None] * NOUT if out is None else [out])
+        if len(outs) != NOUT:
+            raise TypeError(f"{self.__name__} has {NOUT} outputs")
+        shape = np.broadcast_shapes(*(a.shape for a in ins), np.shape(where),
+                                    *(np.shape(o) for o in outs
+                                      if o is not None))
+        flat = np.stack([np.broadcast_to(a, shape).reshape(-1)
+                         for a in ins], axis=1)
+        chosen = np.broadcast_to(np.asarray(where, dtype=bool),
+                                 shape).reshape(-1)
+        values = np.full((flat.shape[0], NOUT), np.nan)
+        if chosen.all():
+            values = rosetta_rows(self.version, flat)
+        elif chosen.any():
+            values[chosen] = rosetta_rows(self.version, flat[chosen])
+        mask = chosen.reshape(shape)
+        result = []
+        for j, o in enumerate(outs):
+            column = values[:, j].reshape(shape)
+            if o is None:
+                result.append(column if shape else column[()])
+            else:
+                np.copyto(o, column, where=mask)
+                result.append(o)
+        pd = _pandas_index(args)
+        if pd is not None:
+            series, index = pd
+            result = [series(r, index=index) for r in result]
+        return tuple(result)
+
+
+def _pandas_index(args: tuple[Any, ...]) -> tuple[Any, Any] | None:
+    """pandas' Series and the index of the first Series among the
+    operands, so that Series in give Series out."""
+    import sys
+
+    pd = sys.modules.get("pandas")
+    if pd is None:
+        return None
+    for a in args:
+        if isinstance(a, pd.Series):
+            return pd.Series, a.index
+    return None
+
+
+@lru_cache(maxsize=None)
+def evaluator(name: str) -> Evaluator:
+    """The callable that evaluates ``rosetta1``, ``rosetta2`` or
+    ``rosetta3`` in place of a ufunc."""
+    return Evaluator(name)

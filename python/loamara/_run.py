@@ -246,12 +246,13 @@ class EstimateJob(Job):
         binding = bind_columns(ptf, header, opts, source)
         self.chosen, self.columns, self.units = output_columns(
             ptf, binding, opts, header, source)
-        self.labels = sorted({s.label for b in binding.inputs
-                              for s in b.sources})
-        self.index_labels = {s.label for b in binding.inputs
-                             for s in b.sources if b.q.dtype == "uint32"}
-        self.what = {s.label: f"input {b.q.name}" for b in binding.inputs
-                     for s in b.sources}
+        # The columns read: not those of optional inputs the table lacks.
+        read = [(b, s) for b in binding.inputs for s in b.sources
+                if s.how != "absent"]
+        self.labels = sorted({s.label for _, s in read})
+        self.index_labels = {s.label for b, s in read
+                             if b.q.dtype == "uint32"}
+        self.what = {s.label: f"input {b.q.name}" for b, s in read}
         # Values outside what their kinds can be, by output, over all
         # chunks (for the closing line).
         self.outside: dict[str, int] = {}
@@ -275,8 +276,8 @@ class EnsembleJob(Job):
 
     def __init__(self, kind: str, header: Sequence[str], opts: RunOptions,
                  source: str) -> None:
-        from ._ensemble import (UNITLESS, given_preset, select_members,
-                                statistics)
+        from ._ensemble import (UNITLESS, given_preset, omitted_members,
+                                select_members, statistics)
 
         self.kind = kind
         self.names = {col: name for name, col in opts.mapping.items()}
@@ -301,6 +302,11 @@ class EnsembleJob(Job):
                 kind, given.variables, opts.ptfs,
                 opts.ensemble.get("members", "default"),
                 opts.ensemble.get("groups"))
+            # The functions of the kind left out, and why (for the notes).
+            self.omitted = omitted_members(
+                kind, given.variables, opts.ptfs,
+                opts.ensemble.get("members", "default"),
+                opts.ensemble.get("groups"))
         except ValueError as exc:
             raise RunError(str(exc)) from None
         cands = [m.candidate for m in chosen]
@@ -309,7 +315,8 @@ class EnsembleJob(Job):
                 f"{source}: no function estimates {kind} from the columns "
                 + ", ".join(map(repr, header))
                 + f"; `loamara which --have {','.join(header)}` lists what "
-                "they allow (--map COLUMN=NAME tells what a column holds)")
+                "they allow (--map COLUMN=NAME tells what a column holds)"
+                + "".join(f"; {n} {why}" for n, why in self.omitted.items()))
         self.ptfs = [c.ptf.name for c in cands]
         from ._catalog import kinds
         unit = kinds()[kind].unit or ""

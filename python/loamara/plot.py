@@ -241,6 +241,10 @@ def _evaluate(entries: Sequence[Any], soil: Mapping[str, float],
         if p.curve is None and not points:
             skip(*_no_drawing(p))
             continue
+        if result is None and p.needs is not None:
+            skip(f"{p.name} needs {p.needs}",
+                 "needs " + p.needs.split(":")[0])
+            continue
         if result is None:
             if not soil:
                 raise ValueError(f"{p.name} is named without a soil: give "
@@ -451,6 +455,7 @@ def retention(results_or_names: Any = None, *,
         fig = ax_theta.get_figure()  # type: ignore[assignment]
 
     colours = _colours(len(drawn))
+    styles = _line_styles(len(drawn))
     seen: dict[str, Any] = {}
     for i, d in enumerate(drawn):
         colour = colours[i]
@@ -458,7 +463,7 @@ def retention(results_or_names: Any = None, *,
             colour = seen[d.label]
         if d.theta is not None:
             line, = ax_theta.plot(h, d.theta, color=colour, lw=1.8,
-                                  label=d.label, zorder=3)
+                                  ls=styles[i], label=d.label, zorder=3)
             line.set_gid(f"loamara-theta:{d.ptf.name}")
         for name, kpa, value in d.points:
             on_curve = d.theta is not None
@@ -472,7 +477,8 @@ def retention(results_or_names: Any = None, *,
             marker.set_gid(f"loamara-point:{d.ptf.name}:{name}")
         seen.setdefault(d.label, colour)
         if ax_k is not None and d.k is not None:
-            line, = ax_k.plot(h, d.k, color=colour, lw=1.8, label=d.label)
+            line, = ax_k.plot(h, d.k, color=colour, lw=1.8, ls=styles[i],
+                              label=d.label)
             line.set_gid(f"loamara-k:{d.ptf.name}")
 
     fit_top = _draw_fits(ax_theta, fits, h, h_unit, len(drawn))
@@ -510,7 +516,7 @@ def retention(results_or_names: Any = None, *,
         fig.suptitle(title, fontsize=11)
     if skips and ax is None:
         lines = ["Not drawn:"] + [f"  {s.publication} "
-                                  f"[{s.name[len('calc_ptf_'):]}]: "
+                                  f"[{lookup(s.name).short_name}]: "
                                   f"{s.short}" for s in skips]
         fig.text(0.01, 0.01, "\n".join(lines), fontsize=7.5, va="bottom",
                  ha="left", color="0.25")
@@ -602,6 +608,13 @@ def _colours(n: int) -> list[Any]:
     cycle = ["#1f77b4", "#d62728", "#2ca02c", "#ff7f0e", "#9467bd",
              "#8c564b", "#e377c2", "#17becf", "#bcbd22", "#7f7f7f"]
     return [cycle[i % len(cycle)] for i in range(n)]
+
+
+def _line_styles(n: int) -> list[str]:
+    """Solid lines for the first round of colours, then dashed, then
+    dotted, so that no two curves look alike."""
+    rounds = ["-", "--", ":"]
+    return [rounds[min(i // 10, 2)] for i in range(n)]
 
 
 def _curve_figure(with_k: bool, n_skipped: int

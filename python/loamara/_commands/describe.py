@@ -35,7 +35,7 @@ def describe_text(p: PTF, width: int = 100) -> str:
     lines += ["", "Where it holds:"]
     lines += [item.fill(t) for t in calibration_lines(ref)
               + variant_lines(p)]
-    lines += ["", "Call:", f"  {p.module}.{p.signature()}",
+    lines += ["", "Call:", f"  {p.call_text()}",
               f"  {p.estimate_call()}", "", "Inputs:"]
     lines += quantity_lines(p.inputs, width, details=True)
     lines += ["", "Outputs:"]

@@ -34,8 +34,16 @@ def run(args: argparse.Namespace) -> int:
         print(f"ensemble of {kind}: {what} written to {args.output}",
               file=sys.stderr)
         return 0
-    rows = run_job(lambda header, src: EnsembleJob(kind, header, opts, src),
-                   paths[0], Path(args.output), opts)
+    jobs: list[EnsembleJob] = []
+
+    def job(header: Any, src: str) -> EnsembleJob:
+        jobs.append(EnsembleJob(kind, header, opts, src))
+        return jobs[-1]
+
+    rows = run_job(job, paths[0], Path(args.output), opts)
+    for name, why in (jobs[0].omitted if jobs else {}).items():
+        print(f"loamara: note: {name} is not a member: {why}",
+              file=sys.stderr)
     print(f"ensemble of {kind}: {rows} row{'s' * (rows != 1)} written to "
           f"{args.output}", file=sys.stderr)
     return 0
