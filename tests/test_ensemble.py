@@ -323,3 +323,16 @@ def test_one_texture_class_for_all_class_table_members(monkeypatch):
     loamara.estimate("carsel1988", sand=TRIAL.sand, silt=TRIAL.silt,
                      clay=TRIAL.clay)
     assert len(calls) == 1  # the index of Result and of the call alike
+
+
+def test_an_input_problem_is_checked_and_reported_once_per_ensemble():
+    soils = TRIAL.assign(sand=[40.0, -5.0, 85.0])
+    with pytest.warns(loamara.RangeWarning) as got:
+        ensemble("ksat", soils, units=PCT)
+    about_sand = [w for w in got if "sand has values" in str(w.message)]
+    assert len(about_sand) == 1
+    # Each call of estimate is a scope of its own: both report.
+    for _ in range(2):
+        with pytest.warns(loamara.RangeWarning, match="sand has values"):
+            loamara.estimate("cosby1984_univariate", data=soils,
+                             units=PCT)

@@ -22,7 +22,7 @@ import contextlib
 import contextvars
 import re
 import warnings
-from collections.abc import Iterator, Sequence
+from collections.abc import Callable, Iterator, Sequence
 from dataclasses import dataclass, field
 from typing import Any
 
@@ -467,13 +467,18 @@ def report_group(ptf: PTF, group: str | None, mode: str,
 
 def run_checks(ptf: PTF, values: Sequence[Any], mode: str,
                items: Sequence[Checked] | None = None,
-               stacklevel: int = 3, seen: Seen | None = None) -> None:
+               stacklevel: int = 3, seen: Seen | None = None,
+               prepare: Callable[[Plan], None] | None = None) -> None:
     """Checks one call's inputs (whole arrays, in the unit of the
-    publication); warns or raises once with every problem."""
+    publication); warns or raises once with every problem.  ``prepare``
+    may adjust the plan before it is tallied (leave out checks made
+    already)."""
     if mode == "off":
         return
     plan = Plan(ptf, list(items) if items is not None else
                 [Checked(q, q.name, None) for q in ptf.inputs])
+    if prepare is not None:
+        prepare(plan)
     plan.report(plan.tally(values), mode, stacklevel + 1, seen)
     domain = domain_plan(ptf, plan.items)
     if domain is not None:

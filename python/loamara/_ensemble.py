@@ -823,7 +823,9 @@ def _gather(values: list[Any], flags: list[Any], names: list[str],
              for f in marked]
     size = int(np.prod(shape, dtype=np.int64))
     m = len(arrays)
-    out = np.empty((len(set(_ROW.values())), size), dtype=np.float64)
+    # One array per statistic (not one block of them all, which would be
+    # fresh memory, page by page, at every call).
+    out = {k: np.empty(size, dtype=np.float64) for k in stat_names}
     scratch = threading.local()
 
     def run(idx: tuple[slice, ...]) -> None:
@@ -836,6 +838,7 @@ def _gather(values: list[Any], flags: list[Any], names: list[str],
             scratch.values = np.empty((m, _BLOCK_ROWS))
             scratch.logs = np.empty((m, _BLOCK_ROWS))
             scratch.flags = np.zeros((m, _BLOCK_ROWS), dtype=bool)
+            scratch.stats = np.empty((len(set(_ROW.values())), _BLOCK_ROWS))
         big = count > _BLOCK_ROWS
         block = np.empty((m, count)) if big else scratch.values[:, :count]
         logs = np.empty((m, count)) if big else scratch.logs[:, :count]
@@ -847,12 +850,16 @@ def _gather(values: list[Any], flags: list[Any], names: list[str],
                 scratch.flags[:, :count]
             for j, f in enumerate(marks):
                 flag[j] = False if f is None else f[rows]
-        stats_of(block, flag, axis=0, out=out[:, rows], logs=logs)
+        into = np.empty((scratch.stats.shape[0], count)) if big else \
+            scratch.stats[:, :count]
+        stats_of(block, flag, axis=0, out=into, logs=logs)
+        for k, o in out.items():
+            o[rows] = into[_ROW[k]]
 
     from .parallel import default_threads, run_chunked
     run_chunked((size,), run, threads or default_threads(),
                 chunk_size=_BLOCK_ROWS)
-    stats = {k: out[_ROW[k]].reshape(shape) for k in stat_names}
+    stats = {k: v.reshape(shape) for k, v in out.items()}
 
     def table() -> Any:
         # The (soils, members) table, built when it is first asked for.

@@ -28,7 +28,7 @@ import functools
 import importlib
 import math
 import sys
-from collections.abc import Iterator, Mapping
+from collections.abc import Iterator, Mapping, Sequence
 from dataclasses import replace
 from typing import Any
 
@@ -424,7 +424,8 @@ def _xarray_operand(value: Any, q: Quantity, ptf: PTF,
 
 def _run_xarray(ptf: PTF, values: list[Any], check: str,
                 items: list[_checks.Checked] | None = None,
-                words: tuple[Any, ...] | None = None) -> tuple[Any, ...]:
+                words: tuple[Any, ...] | None = None,
+                prepare: Any = None) -> tuple[Any, ...]:
     import xarray as xr
 
     coords: dict[str, Any] = {}
@@ -438,7 +439,7 @@ def _run_xarray(ptf: PTF, values: list[Any], check: str,
     lazy = _lazy(values)
     if not lazy:
         _checks.run_checks(ptf, [getattr(v, "values", v) for v in values],
-                           check, items, stacklevel=5)
+                           check, items, stacklevel=5, prepare=prepare)
     return _as_tuple(xr.apply_ufunc(
         functools.partial(apply_block, ptf.name, check if lazy else "off",
                           words, seen=Seen()),
@@ -468,13 +469,13 @@ def _run_dask(ptf: PTF, values: list[Any], check: str,
 
 def _run_pandas(ptf: PTF, values: list[Any], check: str,
                 threads: int | None,
-                items: list[_checks.Checked] | None = None
-                ) -> tuple[Any, ...]:
+                items: list[_checks.Checked] | None = None,
+                prepare: Any = None) -> tuple[Any, ...]:
     pd = sys.modules["pandas"]
     ops = [_pandas_operand(v, q, ptf, pd) for v, q in zip(values, ptf.inputs)]
     _checks.run_checks(ptf, [o.to_numpy() if isinstance(
         o, (pd.Series, pd.DataFrame)) else o for o in ops], check, items,
-        stacklevel=5)
+        stacklevel=5, prepare=prepare)
     series = [o for o in ops if isinstance(o, pd.Series)]
     if (len(series) == len(ops) and all(isinstance(o, pd.Series) for o in ops)
             and all(s.index.equals(series[0].index) for s in series[1:])):
@@ -599,7 +600,66 @@ def _check_class_texture(ptf: PTF, binding: Binding, check: str) -> None:
                     back = _back(conv.divide, conv.multiply)
             items.append(_checks.Checked(q, s.label, s.unit, back))
             values.append(value)
-        _checks.run_checks(ptf, values, check, items, stacklevel=4)
+        _checks.run_checks(
+            ptf, values, check, items, stacklevel=4,
+            prepare=lambda plan, b=b: _skip_checked(
+                plan, [((_value_key(s.value), s.unit),) for s in b.sources],
+                check, [s.value for s in b.sources]))
+
+
+def _skip_checked(plan: Any, sources: Sequence[Any], check: str,
+                  keep: Sequence[Any] = ()) -> None:
+    """In a scope of shared derivations (the members of an ensemble), an
+    input check that an earlier call of the scope made on the same values
+    (``sources``: the key of each item's sources), in the same caller's
+    words and against the same range (in the kind's unit: [0, 100] % and
+    [0, 1] are one range), is not made again: it would find the same
+    problem.  Likewise the sum of the same sand, silt and clay.  ``keep``
+    holds the values, so that their memory stays theirs in the scope."""
+    memo = _DERIVED.get()
+    if memo is None:
+        return
+    for i, (c, key) in enumerate(zip(plan.items, sources)):
+        if plan.bounds[i] is None:
+            continue
+        full = ("input checked", check, c.label, c.given_unit, c.derived,
+                c.q.kind, _kind_range(c.q), key)
+        if full in memo:
+            plan.bounds[i] = None
+        else:
+            memo[full] = (keep, None)
+    if plan.texture:
+        full = ("texture sum checked", check, tuple(
+            (sources[i], plan.items[i].label, plan.items[i].given_unit)
+            for i, _ in plan.texture))
+        if full in memo:
+            plan.texture = []
+        else:
+            memo[full] = (keep, None)
+
+
+def _skip_binding_checked(plan: Any, *, binding: Binding,
+                          check: str) -> None:
+    """_skip_checked for the inputs of a binding, item by item."""
+    _skip_checked(plan, [_sources_key(b) for b in binding.inputs], check,
+                  [s.value for b in binding.inputs for s in b.sources])
+
+
+def _kind_range(q: Quantity) -> Any:
+    """The range of an input in its kind's unit, with its open ends (in
+    its own unit where that does not convert)."""
+    from . import units as u
+    from ._catalog import kinds
+
+    k = kinds().get(q.kind)
+    if q.range is None or k is None or k.unit is None:
+        return (q.unit, q.range, q.range_open)
+    try:
+        conv = u.conversion(q.unit, k.unit)
+    except (u.UnitError, ImportError, ValueError):
+        return (q.unit, q.range, q.range_open)
+    return (k.unit, tuple(None if v is None else float(conv.apply(v))
+                          for v in q.range), q.range_open)
 
 
 def _derivation(b: Bound) -> str:
@@ -632,6 +692,8 @@ def _run_numpy(ptf: PTF, binding: Binding, check: str,
             convs.append(_input_conversion(b, ptf))
     plan = _checks.Plan(ptf, _items(ptf, binding.inputs, convs)) \
         if check != "off" else None
+    if plan is not None:
+        _skip_binding_checked(plan, binding=binding, check=check)
     shape = np.broadcast_shapes(*(r.shape for r in raws))
     size = int(np.prod(shape, dtype=np.int64))
 
@@ -1069,15 +1131,17 @@ def estimate(ptf: str | np.ufunc | PTF, /, *args: Any,
     items = _items(entry, binding.inputs, in_convs)
     words = _words(items, in_convs)
     outside = None
+    skip = functools.partial(_skip_binding_checked, binding=binding,
+                             check=check)
     if kind == "xarray":
-        out = _run_xarray(entry, values, check, items, words)
+        out = _run_xarray(entry, values, check, items, words, skip)
         if not _lazy(values):
             outside = _checks.check_outputs(
                 entry, [o.values for o in out], check, stacklevel=3)
     elif kind == "dask":
         out = _run_dask(entry, values, check, words)
     elif kind == "pandas":
-        out = _run_pandas(entry, values, check, threads, items)
+        out = _run_pandas(entry, values, check, threads, items, skip)
         outside = _checks.check_outputs(
             entry, [np.asarray(o) for o in out], check, stacklevel=3) \
             if check != "off" else None
