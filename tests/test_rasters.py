@@ -539,6 +539,9 @@ def test_run_and_ensemble_from_the_command_line(inputs, layers, tmp_path):
     res = cli("ensemble", "theta_33", *inputs["netcdf"], "-o",
               tmp_path / "ens.nc", "--preset", "soilgrids")
     assert res.returncode == 0, res.stderr
+    # Without bulk density Vereecken et al. are left out, with a note as
+    # for tables.
+    assert "vereecken1989 is not a member: needs bulk_density" in res.stderr
     ens = read_back(tmp_path / "ens.nc")[0]
     assert_same_bits(ens["theta_33_saxton2006"][0], want["theta_33"].values)
     assert {"theta_33_mean", "theta_33_std", "theta_33_n"} <= set(ens)

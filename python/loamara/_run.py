@@ -416,9 +416,10 @@ def run_raster(ptf: PTF, sources: Sequence[Path], target: Path,
 
 
 def run_raster_ensemble(kind: str, sources: Sequence[Path], target: Path,
-                        opts: RunOptions) -> str:
+                        opts: RunOptions) -> tuple[str, dict[str, str]]:
     """The ensemble of ``kind`` on every cell of the rasters ``sources``:
-    one map per function and one per statistic."""
+    one map per function and one per statistic.  Returns what was written
+    and why functions of the kind are not members."""
     from ._ensemble import ensemble
     from .io import open_inputs
 
@@ -462,7 +463,8 @@ def run_raster_ensemble(kind: str, sources: Sequence[Path], target: Path,
     _write_raster(ds, outputs, target, opts,
                   _cf_globals(f"ensemble of {kind}: " + ", ".join(e.names),
                               used))
-    return f"{len(e.names)} functions and {len(e.stats)} statistics"
+    return (f"{len(e.names)} functions and {len(e.stats)} statistics",
+            e.omitted)
 
 
 # CF standard names of the kinds that have one, for outputs in a plain (not

@@ -30,7 +30,9 @@ def run(args: argparse.Namespace) -> int:
     paths, raster = inputs(args)
     if raster:
         from .._run import run_raster_ensemble
-        what = run_raster_ensemble(kind, paths, Path(args.output), opts)
+        what, omitted = run_raster_ensemble(kind, paths, Path(args.output),
+                                            opts)
+        _notes(omitted)
         print(f"ensemble of {kind}: {what} written to {args.output}",
               file=sys.stderr)
         return 0
@@ -41,12 +43,17 @@ def run(args: argparse.Namespace) -> int:
         return jobs[-1]
 
     rows = run_job(job, paths[0], Path(args.output), opts)
-    for name, why in (jobs[0].omitted if jobs else {}).items():
-        print(f"loamara: note: {name} is not a member: {why}",
-              file=sys.stderr)
+    _notes(jobs[0].omitted if jobs else {})
     print(f"ensemble of {kind}: {rows} row{'s' * (rows != 1)} written to "
           f"{args.output}", file=sys.stderr)
     return 0
+
+
+def _notes(omitted: dict[str, str]) -> None:
+    """Why functions of the kind are not members, one note each."""
+    for name, why in omitted.items():
+        print(f"loamara: note: {name} is not a member: {why}",
+              file=sys.stderr)
 
 
 def add_parser(sub: Any) -> None:
