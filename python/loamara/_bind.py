@@ -334,13 +334,13 @@ def _derive(q: Quantity, pool: _Pool, preset: Preset | None,
         if all(g is not None for g in got):
             for g in got:
                 pool.used.add(g[0])  # type: ignore[index]
-            names = ", ".join(g[0] for g in got)  # type: ignore[index]
+            found = ", ".join(g[0] for g in got)  # type: ignore[index]
             return Bound(
                 q, got[0][0],  # type: ignore[index]
                 [Source(g[0], g[1], None, "derived")  # type: ignore[index]
                  for g in got],
                 derive=derive, work_unit=work_unit,
-                note=text.format(q=q.name, src=names))
+                note=text.format(q=q.name, src=found))
     if q.kind in texture:
         others = [k for k in texture if k != q.kind]
         got = [find(k, k) for k in others]

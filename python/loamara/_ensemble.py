@@ -79,7 +79,8 @@ _NOT_A_SOIL_GROUP = ("predictor set",)
 
 def statistics(kind: str, weights: str | None = None) -> tuple[str, ...]:
     """The statistics an ensemble of ``kind`` reports, in order."""
-    names = _LOG if kinds()[kind].summary == "log" else _LINEAR
+    names: tuple[str, ...] = _LOG if kinds()[kind].summary == "log" \
+        else _LINEAR
     if weights is not None:
         names = (names[0], "weighted_mean", *names[1:])
     return names
@@ -326,14 +327,14 @@ def ensemble(target: str, data: Any = None, *,
                 notes[m.label].append(f"doubt: {doubt}")
     labels = [m.label for m in chosen]
     summary = kinds()[target].summary
-    names = statistics(target, weights)
+    stat_names = statistics(target, weights)
     row = _range_row(target, log=summary == "log", keep_outside=keep_outside,
                      strict=domain == "strict", weighted=rmse is not None)
     stats_of = functools.partial(
-        _statistics, names=names, range_row=row,
+        _statistics, names=stat_names, range_row=row,
         weights=None if rmse is None else 1.0 / (rmse * rmse))
-    stacked, stats = _gather(values, flags, labels, target, stats_of, names,
-                             threads)
+    stacked, stats = _gather(values, flags, labels, target, stats_of,
+                             stat_names, threads)
     return Ensemble(target, unit, labels, stacked, stats, notes,
                     {m.label: m.reason for m in chosen},
                     [m.label for m in chosen if m.from_curve], summary,

@@ -600,11 +600,13 @@ def _check_class_texture(ptf: PTF, binding: Binding, check: str) -> None:
                     back = _back(conv.divide, conv.multiply)
             items.append(_checks.Checked(q, s.label, s.unit, back))
             values.append(value)
-        _checks.run_checks(
-            ptf, values, check, items, stacklevel=4,
-            prepare=lambda plan, b=b: _skip_checked(
-                plan, [((_value_key(s.value), s.unit),) for s in b.sources],
-                check, [s.value for s in b.sources]))
+        # Each fraction its own item, with its own source.
+        skip = functools.partial(
+            _skip_checked,
+            sources=[((_value_key(s.value), s.unit),) for s in b.sources],
+            check=check, keep=[s.value for s in b.sources])
+        _checks.run_checks(ptf, values, check, items, stacklevel=4,
+                           prepare=skip)
 
 
 def _skip_checked(plan: Any, sources: Sequence[Any], check: str,
@@ -629,13 +631,13 @@ def _skip_checked(plan: Any, sources: Sequence[Any], check: str,
         else:
             memo[full] = (keep, None)
     if plan.texture:
-        full = ("texture sum checked", check, tuple(
+        texture = ("texture sum checked", check, tuple(
             (sources[i], plan.items[i].label, plan.items[i].given_unit)
             for i, _ in plan.texture))
-        if full in memo:
+        if texture in memo:
             plan.texture = []
         else:
-            memo[full] = (keep, None)
+            memo[texture] = (keep, None)
 
 
 def _skip_binding_checked(plan: Any, *, binding: Binding,
