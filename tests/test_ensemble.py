@@ -236,6 +236,9 @@ def test_which_and_ensemble_from_the_command_line(tmp_path):
     assert res.returncode == 0
     assert "calc_ptf_saxton2006.theta_33" in res.stdout
     assert "om = 1.724 x oc" in res.stdout
+    # The functions read off their curve, as the ensemble takes them.
+    assert "calc_ptf_vereecken1989  Vereecken et al. (1989)  (through its " \
+        "van Genuchten (1980) retention curve at 33 kPa)" in res.stdout
     src = tmp_path / "soils.csv"
     SOILS.rename(columns={"sand": "SAND"}).to_csv(src, index=False)
     for out in ("ens.csv", "ens.parquet"):

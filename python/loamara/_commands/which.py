@@ -23,7 +23,29 @@ def run(args: argparse.Namespace) -> int:
     except ValueError as exc:
         raise RunError(str(exc)) from None
     sys.stdout.write(found.text(conversions=not args.brief))
-    return 0 if len(found) else 1
+    curves = _curve_members(args.target, have, units, args.preset) \
+        if args.target else []
+    if curves:
+        print(f"{args.target} read off a retention curve (the curve members "
+              f"of `loamara ensemble {args.target}`) ({len(curves)}):")
+        for m in curves:
+            how = m.reason.split(" (the publication")[0].split(";")[0]
+            print(f"  {m.ptf.name}  {m.ptf.publication}  ({how})")
+    return 0 if len(found) or curves else 1
+
+
+def _curve_members(target: str, have: list[str], units: dict[str, str],
+                   preset: str | None) -> list[Any]:
+    """The functions whose retention curve gives ``target`` from these
+    quantities: the curve members of its default ensemble (one function
+    per publication)."""
+    from .._ensemble import given_preset, select_members
+    from ..presets import get as get_preset
+
+    base = get_preset(preset) if preset else None
+    _, given = given_preset(None, {h: None for h in have}, units, base)
+    return [m for m in select_members(target, given.variables)
+            if m.from_curve]
 
 
 def _check_units_of_kinds(units: dict[str, str], preset: str | None) -> None:
