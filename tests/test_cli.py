@@ -212,6 +212,9 @@ def test_demo_prints_the_twelve_classes():
     na = [line for line in out.splitlines() if "n/a" in line]
     assert len(na) == 2 and all(line.startswith("silt  ") for line in na)
     assert max(len(line) for line in out.splitlines()) <= 100
+    # The checks' findings as a command's warnings, not Python's.
+    assert "loamara: warning: calc_ptf_saxton2006: output psi_e" in \
+        res.stderr and "RangeWarning" not in res.stderr
 
 
 def saxton_rows(n):
