@@ -1,5 +1,6 @@
 """Outputs checked against what their kinds can be; the softer domain
 warning; Clapp and Hornberger's class from the texture."""
+import sys
 import warnings
 
 import numpy as np
@@ -129,3 +130,16 @@ def test_inputs_outside_an_established_calibration_range():
     assert "[0.05, 0.7]" in str(rec[0].message)
     with pytest.raises(loamara.DomainError):
         _checks.run_checks(p, [np.array([0.8]), 0.2, 2.0], "raise")
+
+
+def test_check_warnings_name_the_callers_line():
+    # Plain numbers (the fast path) and values with units (the binding
+    # path) alike, however many frames of loamara lie between.
+    sand = np.array([140.0, 40.0])
+    with pytest.warns(loamara.RangeWarning) as got:
+        line = sys._getframe().f_lineno + 1
+        loamara.estimate("saxton2006", sand=sand / 100, clay=0.2, om=2.5)
+        loamara.estimate("saxton2006", sand=sand, clay=20.0, om=2.5,
+                         units={"sand": "%", "clay": "%"})
+    assert {(w.filename, w.lineno) for w in got} == {
+        (__file__, line), (__file__, line + 1)}

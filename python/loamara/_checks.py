@@ -20,7 +20,9 @@ from __future__ import annotations
 
 import contextlib
 import contextvars
+import os
 import re
+import sys
 import warnings
 from collections.abc import Callable, Iterator, Sequence
 from dataclasses import dataclass, field
@@ -80,14 +82,28 @@ _COLLECTOR: contextvars.ContextVar[list[tuple[str, type[Warning]]] | None] \
 
 
 def warn(text: str, category: type[Warning], stacklevel: int = 2) -> None:
-    """Issues a warning of the checks (``stacklevel`` as for
-    ``warnings.warn`` called where ``warn`` is), or hands it to the
-    collector of :func:`collected` when the current context has one."""
+    """Issues a warning of the checks, or hands it to the collector of
+    :func:`collected` when the current context has one.  The warning names
+    the caller's line: the first frame outside the loamara package,
+    however many of its frames lie between (``stacklevel``, as for
+    ``warnings.warn`` called where ``warn`` is, only where every frame is
+    the package's)."""
     found = _COLLECTOR.get()
     if found is not None:
         found.append((text, category))
         return
-    warnings.warn(text, category, stacklevel=stacklevel + 1)
+    level = 2
+    frame: Any = sys._getframe(1)
+    while frame is not None and frame.f_code.co_filename.startswith(
+            _PACKAGE_DIR):
+        frame, level = frame.f_back, level + 1
+    warnings.warn(text, category,
+                  stacklevel=level if frame is not None else stacklevel + 1)
+
+
+# The directory of the package's Python files (frames there are not the
+# caller's).
+_PACKAGE_DIR = os.path.dirname(os.path.abspath(__file__)) + os.sep
 
 
 @contextlib.contextmanager

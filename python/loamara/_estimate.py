@@ -619,8 +619,8 @@ def _skip_checked(plan: Any, sources: Sequence[Any], check: str,
     problem.  Likewise the sum of the same sand, silt and clay.  ``keep``
     holds the values, so that their memory stays theirs in the scope."""
     memo = _DERIVED.get()
-    if memo is None:
-        return
+    if memo is None or not memo.get(_ACROSS_CALLS):
+        return  # one call checks each of its inputs once anyway
     for i, (c, key) in enumerate(zip(plan.items, sources)):
         if plan.bounds[i] is None:
             continue
@@ -798,15 +798,22 @@ _DERIVED: contextvars.ContextVar[dict[Any, Any] | None] = \
     contextvars.ContextVar("loamara_derived", default=None)
 
 
+# The mark of a scope that spans several calls (an ensemble's members):
+# only there can a call meet checks that an earlier one made.
+_ACROSS_CALLS = "across calls"
+
+
 @contextlib.contextmanager
 def shared_derivations() -> Iterator[dict[Any, Any]]:
-    """A scope in which each derived input is computed once (the current
-    scope, if one is open)."""
+    """A scope, spanning several calls, in which each derived input is
+    computed once and each input check made once (the current scope, if
+    one is open, becomes such a scope)."""
     memo = _DERIVED.get()
     if memo is not None:
+        memo[_ACROSS_CALLS] = True
         yield memo
         return
-    token = _DERIVED.set({})
+    token = _DERIVED.set({_ACROSS_CALLS: True})
     try:
         yield _DERIVED.get() or {}
     finally:
@@ -835,11 +842,17 @@ def _value_key(v: Any) -> Any:
 
 
 def _in_derivation_scope(fn: Any) -> Any:
-    """Runs ``fn`` in a scope of shared derivations."""
+    """Runs ``fn`` in a scope of derivations of its own, unless one is
+    open."""
     @functools.wraps(fn)
     def scoped(*args: Any, **kwargs: Any) -> Any:
-        with shared_derivations():
+        if _DERIVED.get() is not None:
             return fn(*args, **kwargs)
+        token = _DERIVED.set({})
+        try:
+            return fn(*args, **kwargs)
+        finally:
+            _DERIVED.reset(token)
     return scoped
 
 
@@ -1024,7 +1037,6 @@ def _is_table(value: Any) -> bool:
             or (xr is not None and isinstance(value, xr.Dataset)))
 
 
-@_in_derivation_scope
 def estimate(ptf: str | np.ufunc | PTF, /, *args: Any,
              units: Mapping[str, str] | None = None,
              out_units: Mapping[str, str] | None = None,
@@ -1107,6 +1119,23 @@ def estimate(ptf: str | np.ufunc | PTF, /, *args: Any,
                 for q, v in zip(prep.ptf.inputs, values)])
             out, outside = _run_numpy(prep.ptf, binding, check, threads)
             return Result(prep, out, notes=prep.notes, outside=outside)
+    return _estimate_bound(prep, args, inputs, units=units,
+                           out_units=out_units, check=check, preset=preset,
+                           data=data, mapping=mapping, threads=threads,
+                           group=group)
+
+
+@_in_derivation_scope
+def _estimate_bound(prep: Any, args: tuple[Any, ...],
+                    inputs: dict[str, Any], *,
+                    units: Mapping[str, str] | None,
+                    out_units: Mapping[str, str] | None, check: str,
+                    preset: str | Preset | None, data: Any,
+                    mapping: Mapping[str, str] | None,
+                    threads: int | None, group: str | None) -> Result:
+    """estimate beyond plain numbers in the units of the publication: the
+    binding of names, units, presets and tables, derived inputs (each
+    derived once in the call's scope), then the evaluation by container."""
     _checks.validate_mode(check)
     if data is None and len(args) == 1 and _is_table(args[0]):
         data, args = args[0], ()  # estimate(name, df): the table is data=
